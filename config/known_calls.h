@@ -1,0 +1,42 @@
+// The known-call table: stations from callsloc.txt and known_list.txt plus the
+// callsigns learnt from decodes. The decoder's correlation stages compare
+// received frames with the reference frames kept here.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <mutex>
+
+#include "engine/frame_codec.h"
+
+namespace vs32 {
+
+struct KnownCall {
+  char callsign[7] = {};            // at most 6 characters, NUL-terminated
+  char locator[7] = {};             // empty when unknown
+  int referenceSymbols[240] = {};   // +1 for symbol '1', -1 otherwise (239 used)
+  int scrambledMessage[52] = {};    // 0/1 (51 used)
+  double distanceKm = -1;           // great-circle distance from home; -1 when unknown
+  int heardCount = 0;               // decodes of this call accepted so far
+  int lastHeard = 0;                // seconds since 1970 of the last accepted decode
+};
+
+// 1000 slots; at most 999 are in use, the slot after the last used one is scratch.
+//
+// Threads: the main thread loads, appends and cleans up; the worker's decoder
+// reads. Appends write the entry completely, then publish it by raising `count`
+// (release); readers load `count` with acquire. Anything that moves or removes
+// entries (clean-up, reload) holds `mutex`, and so does a reader that walks the
+// table, so a reader never sees a half-moved entry.
+struct KnownCallTable {
+  static constexpr int kSlots = 1000;
+  static constexpr int kMaxUsed = 999;
+
+  std::array<KnownCall, kSlots> entries{};
+  std::atomic<int> count{0};
+  mutable std::mutex mutex;
+
+  int size() const { return count.load(std::memory_order_acquire); }
+};
+
+}  // namespace vs32
