@@ -8,6 +8,7 @@
 // Manchester line code with a "11" lead-in, cut to 239 symbols.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -42,5 +43,31 @@ void UnpackCall(uint32_t packed, char call[7]);
 // third is not, cut to six characters and padded with spaces.
 // "G4ABC" -> " G4ABC"; "QA1ABC" -> "QA1ABC"; "E73A" -> "E73A  ".
 std::string CallsignFieldForm(std::string_view call);
+
+// ---- Helpers on packed values (the decoder works on these) ----
+
+// CRC-16 with polynomial 0x8005, initial value 0, input and result reflected,
+// no final XOR. Check value over "123456789": 0xBB3D.
+uint16_t Crc16Arc(const char* data, size_t length);
+
+// Packed callsign of the first six characters of `text` (zero bytes when
+// shorter), low 28 bits. Characters outside a position's alphabet count with
+// their (unsigned) character code.
+uint32_t PackCallField(std::string_view text);
+
+// Check word W (16 bits) and tail check T (3 bits) of a 28-bit packed callsign;
+// the same bits FrameCheckBits gives for its 28 bit characters.
+struct FrameCheck {
+  uint16_t word;
+  uint8_t tail;
+};
+FrameCheck FrameCheckFromPacked(uint32_t packed);
+
+// The 51-bit message (before scrambling) of a packed callsign, message bit k at
+// bit position 50 - k: zero prefix, N, W, T.
+uint64_t PackMessage(uint32_t packed);
+
+// The scramble pattern in the same bit order (bit k at position 50 - k).
+uint64_t ScramblePatternBits();
 
 }  // namespace vs32
