@@ -1,0 +1,205 @@
+// Correlation stages of the decoder. See engine/correlator.h.
+#include "engine/correlator.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+namespace vs32 {
+
+namespace {
+
+constexpr int kSymbols = kFrameSymbols;  // 239
+constexpr int kWords = 4;                // 256 bits hold 239 symbols
+constexpr uint64_t kMessageMask = (uint64_t{1} << kMessageBits) - 1;
+constexpr int kShifts = 239;  // t = -120 ... 119, 0 included (skipped)
+
+bool TakesPart(const KnownCall& entry) {
+  return entry.distanceKm != -1;
+}
+
+void CopyCall(const KnownCall& entry, char out[7]) {
+  int i = 0;
+  for (; i < 6 && entry.callsign[i] != '\0'; ++i) out[i] = entry.callsign[i];
+  for (; i < 7; ++i) out[i] = '\0';
+}
+
+int Agreements(const PackedSymbols& a, const PackedSymbols& b) {
+  int count = 0;
+  for (int w = 0; w < kWords; ++w) {
+    count += std::popcount(a.plus[w] & b.plus[w]) + std::popcount(a.minus[w] & b.minus[w]);
+  }
+  return count;
+}
+
+// Bits [start, start + 256) of a bit array of 9 words.
+void ExtractWords(const uint64_t* doubled, int start, uint64_t out[kWords]) {
+  const int word = start >> 6;
+  const int bit = start & 63;
+  for (int w = 0; w < kWords; ++w) {
+    out[w] = bit == 0 ? doubled[word + w]
+                      : (doubled[word + w] >> bit) | (doubled[word + w + 1] << (64 - bit));
+  }
+  out[kWords - 1] &= (uint64_t{1} << (kSymbols - 64 * (kWords - 1))) - 1;
+}
+
+}  // namespace
+
+PackedSymbols PackHardDecisions(const int8_t* sign) {
+  PackedSymbols p{};
+  for (int s = 2; s < kSymbols; ++s) {
+    const int8_t v = sign[4 * (s - 2)];
+    p.plus[s >> 6] |= static_cast<uint64_t>(v == 1) << (s & 63);
+    p.minus[s >> 6] |= static_cast<uint64_t>(v == -1) << (s & 63);
+  }
+  return p;
+}
+
+PackedSymbols PackReferenceSymbols(const int* referenceSymbols) {
+  PackedSymbols p{};
+  for (int s = 0; s < kSymbols; ++s) {
+    const int v = referenceSymbols[s];
+    p.plus[s >> 6] |= static_cast<uint64_t>(v == 1) << (s & 63);
+    p.minus[s >> 6] |= static_cast<uint64_t>(v == -1) << (s & 63);
+  }
+  return p;
+}
+
+int Correlator51Count(uint64_t scrambledBest, const int* scrambledMessage) {
+  uint64_t ones = 0, zeros = 0;
+  for (int k = 0; k < kMessageBits; ++k) {
+    ones = (ones << 1) | static_cast<uint64_t>(scrambledMessage[k] == 1);
+    zeros = (zeros << 1) | static_cast<uint64_t>(scrambledMessage[k] == 0);
+  }
+  const uint64_t best = scrambledBest & kMessageMask;
+  return std::popcount(best & ones) + std::popcount(~best & zeros);
+}
+
+int Correlator237Count(const PackedSymbols& hard, const PackedSymbols& reference) {
+  return Agreements(hard, reference);
+}
+
+ShiftTestResult ShiftTest(const PackedSymbols& hard, const KnownCallTable& table, int count,
+                          int kept) {
+  // Counting ref[(s + t) mod 239] == hard[s] over s is the same as counting
+  // ref[r] == rotated[r] over r, with the hard decisions rotated by t. Rotate the
+  // hard decisions once per shift instead of every reference per shift.
+  uint64_t doubledPlus[2 * kWords + 1] = {};
+  uint64_t doubledMinus[2 * kWords + 1] = {};
+  for (int i = 0; i < 2 * kSymbols; ++i) {
+    const int s = i % kSymbols;
+    doubledPlus[i >> 6] |= ((hard.plus[s >> 6] >> (s & 63)) & 1) << (i & 63);
+    doubledMinus[i >> 6] |= ((hard.minus[s >> 6] >> (s & 63)) & 1) << (i & 63);
+  }
+  // rotated[ti][r] = hard[(r - t) mod 239], t = ti - 120, i.e. doubled bit r + u
+  // with u = (239 - t) mod 239.
+  PackedSymbols rotated[kShifts];
+  for (int ti = 0; ti < kShifts; ++ti) {
+    const int t = ti - 120;
+    const int u = ((kSymbols - t) % kSymbols + kSymbols) % kSymbols;
+    ExtractWords(doubledPlus, u, rotated[ti].plus);
+    ExtractWords(doubledMinus, u, rotated[ti].minus);
+  }
+
+  // Entries outside, shifts inside; ties resolved as in the order (shift, entry).
+  ShiftTestResult result;
+  int resultTi = kShifts;
+  for (int e = 0; e < count; ++e) {
+    const KnownCall& entry = table.entries[e];
+    if (e == kept || !TakesPart(entry)) continue;
+    const PackedSymbols ref = PackReferenceSymbols(entry.referenceSymbols);
+    for (int ti = 0; ti < kShifts; ++ti) {
+      if (ti == 120) continue;  // t = 0
+      const int n = Agreements(ref, rotated[ti]);
+      if (n > result.count || (n == result.count && n > 0 && ti < resultTi)) {
+        result.count = n;
+        result.rival = e;
+        result.shift = ti - 120;
+        resultTi = ti;
+      }
+    }
+  }
+  return result;
+}
+
+CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sign,
+                                       const KnownCallTable& table, int threshold51,
+                                       int threshold237) {
+  CorrelationOutcome out;
+  std::lock_guard lock(table.mutex);
+  const int count = std::clamp(table.size(), 0, KnownCallTable::kSlots);
+
+  // Correlator51: the first taking-part entry is kept, a later one only with a
+  // strictly higher count.
+  int kept51 = -1;
+  for (int e = 0; e < count; ++e) {
+    const KnownCall& entry = table.entries[e];
+    if (!TakesPart(entry)) continue;
+    const int n = Correlator51Count(scrambledBest, entry.scrambledMessage);
+    if (n > out.count51) {
+      out.count51 = n;
+      kept51 = e;
+    }
+  }
+  if (kept51 >= 0 && out.count51 > threshold51) {
+    out.status = 1;
+    CopyCall(table.entries[kept51], out.call);
+  }
+  if (!sign) return out;
+
+  // Correlator237: kept only with a count above 0.
+  const PackedSymbols hard = PackHardDecisions(sign);
+  int kept237 = -1;
+  for (int e = 0; e < count; ++e) {
+    const KnownCall& entry = table.entries[e];
+    if (!TakesPart(entry)) continue;
+    const int n = Correlator237Count(hard, PackReferenceSymbols(entry.referenceSymbols));
+    if (n > out.count237) {
+      out.count237 = n;
+      kept237 = e;
+    }
+  }
+  if (kept237 < 0 || out.count237 <= threshold237) return out;
+
+  const ShiftTestResult shift = ShiftTest(hard, table, count, kept237);
+  out.shiftCount = shift.count;
+  CopyCall(table.entries[kept237], out.call);
+  if (out.count237 > shift.count || shift.rival < 0) {
+    out.status = 1;
+    return out;
+  }
+  out.status = 0;
+  out.ambiguous = true;
+  CopyCall(table.entries[shift.rival], out.rival);
+  return out;
+}
+
+double FalseDecodeProbability(int n, int t) {
+  if (n < 0) return 0.0;
+  if (t > n) return 0.0;
+  if (t <= 0) return 1.0;
+  double sum = 1.0;  // the term for t = n
+  for (int i = t; i < n; ++i) {
+    double c = 1.0;
+    for (int k = i + 1; k <= n; ++k) c *= k;
+    for (int k = 1; k <= n - i; ++k) c /= k;
+    sum += c;
+  }
+  double p = sum / std::pow(2.0, n);
+  if (!std::isfinite(p)) {
+    // Far outside the thresholds' ranges the products overflow: form the
+    // binomial coefficients by the ratio recurrence instead.
+    sum = 1.0;
+    double c = 1.0;
+    for (int i = n - 1; i >= t; --i) {
+      c = c * (i + 1) / (n - i);
+      sum += c;
+    }
+    p = std::min(1.0, std::exp(std::log(sum) - n * std::log(2.0)));
+  }
+  return p;
+}
+
+}  // namespace vs32

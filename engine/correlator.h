@@ -1,0 +1,72 @@
+// Correlation with the frames of known callsigns: the last resort of the decoder
+// when no candidate passes its check. Correlator51 compares the best codeword
+// bits with each station's scrambled message; Correlator237 compares the hard
+// decisions of symbols 2 ... 238 with each station's reference symbols, and the
+// shift test makes sure no other station (at any cyclic shift) explains the
+// received symbols at least as well before the best one is accepted.
+//
+// Only entries with a distance (distanceKm != -1) take part. All counting is on
+// packed bits; nothing is allocated.
+#pragma once
+
+#include <cstdint>
+
+#include "config/known_calls.h"
+
+namespace vs32 {
+
+// Symbols 0 ... 238 as bits (bit s of word s / 64): `plus` where the value is
+// +1, `minus` where it is -1. Other values agree with nothing.
+struct PackedSymbols {
+  uint64_t plus[4];
+  uint64_t minus[4];
+};
+
+// Hard decisions of symbols 2 ... 238 from the sign history (symbol s at index
+// 4 * (s - 2), so indices 0 ... 944 are read); symbols 0 and 1 stay empty.
+PackedSymbols PackHardDecisions(const int8_t* sign);
+
+// A station's reference symbols 0 ... 238 (+1 for symbol '1', -1 otherwise).
+PackedSymbols PackReferenceSymbols(const int* referenceSymbols);
+
+// Positions k = 0 ... 50 at which the scrambled best bits (bit k at position
+// 50 - k) equal the station's scrambled message (integers 0/1).
+int Correlator51Count(uint64_t scrambledBest, const int* scrambledMessage);
+
+// Symbols at which the station's reference equals the hard decision (at most 237).
+int Correlator237Count(const PackedSymbols& hard, const PackedSymbols& reference);
+
+struct ShiftTestResult {
+  int count = 0;   // N: the highest agreement count at any nonzero shift
+  int rival = -1;  // table index of the entry that reached it first; -1 when none
+  int shift = 0;   // its shift t (-120 ... 119, never 0)
+};
+
+// For every cyclic shift t = -120 ... 119 except 0 and every taking-part entry
+// 0 ... count - 1 other than `kept`: the symbols s = 2 ... 238 at which the
+// entry's reference at (s + t) mod 239 equals the hard decision. Ties keep the
+// first found in the order (shift, entry). The caller holds table.mutex.
+ShiftTestResult ShiftTest(const PackedSymbols& hard, const KnownCallTable& table, int count,
+                          int kept);
+
+struct CorrelationOutcome {
+  int status = 0;          // 1 when a known call was accepted
+  bool ambiguous = false;  // the symbol correlation found a rival at least as good
+  char call[7] = {};       // the accepted call, or the best one when ambiguous
+  char rival[7] = {};      // the rival when ambiguous
+  int count51 = -1;        // best Correlator51 count (-1: no entry took part)
+  int count237 = 0;        // best Correlator237 count (0: none kept)
+  int shiftCount = 0;      // N of the shift test when it ran
+};
+
+// Runs Correlator51, Correlator237 and the shift test on the table (locks
+// table.mutex while it reads). `sign` may be null: only Correlator51 runs.
+CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sign,
+                                       const KnownCallTable& table, int threshold51,
+                                       int threshold237);
+
+// Probability that a random n-bit pattern agrees with a fixed one in at least t
+// positions. Shown beside the correlation thresholds.
+double FalseDecodeProbability(int n, int t);
+
+}  // namespace vs32

@@ -1,0 +1,76 @@
+// Soft decoder: turns the power histories of one channel and its two neighbours
+// into a callsign. Demodulates the 17 [7,3] codewords with a small timing search
+// per chip, checks the check word of the best bits, optionally tries a list of
+// candidates built from the runner-up codewords (Deep / Ultra Deep), and finally
+// the correlation with the frames of known callsigns (engine/correlator.h).
+//
+// Every call is independent; nothing is allocated.
+#pragma once
+
+#include <cstdint>
+
+#include "config/known_calls.h"
+#include "engine/frame_codec.h"
+#include "engine/receiver_events.h"
+
+namespace vs32 {
+
+using DecodeStatus = int;  // 0 no decode, 1 check word ok / correlation match, 2 full
+
+inline constexpr int kHistoryLength = 963;  // entries per channel history (961 used)
+inline constexpr int kDecoderSpan = 952;    // history indices 0 ... 951 are read
+
+struct DecoderOptions {
+  bool useCorrelator = true;
+  int correlator51Threshold = 45;    // accepted above this many agreements of 51
+  int correlator237Threshold = 159;  // accepted above this many agreements of 237
+  const KnownCallTable* knownCalls = nullptr;
+  bool historyHalfFull = false;      // the correlation stages run only when set
+  ReceiverEvents* events = nullptr;  // receives the ambiguity text "%s or %s?"
+};
+
+// Decodes one window. `centre`, `lower`, `upper`: power histories, oldest first,
+// index 0 = first sample of symbol 2; indices 0 ... 951 are read. A null
+// neighbour is read as the centre history (the centre wins ties anyway).
+// `sign`: hard decisions (+1/-1) of the centre channel, indices 0 ... 944; may be
+// null, which leaves out the symbol correlation. `call` receives at most 6
+// characters and a NUL when the status is 1 or 2. `ebNoDb` (dB, -99 when there
+// is no decode) and `attempts` are written on every call. `depth`: 0 single
+// attempt, 1 Deep, 2 Ultra Deep (values outside are clamped).
+DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* upper,
+                         const int8_t* sign, char call[8], float* ebNoDb, int* attempts, int depth,
+                         const DecoderOptions& options);
+
+// ---- Pieces of the decoder, exposed for tests and tools ----
+
+// Codeword decisions of one window.
+struct Demodulation {
+  float scores[kCodewordGroups][8];  // score of every codeword candidate per group
+  int best[kCodewordGroups];         // best codeword index per group
+  int runnerUp[kCodewordGroups];     // the best before the final best took over
+  float bestScore[kCodewordGroups];
+  float bestEnergy[kCodewordGroups];
+  float s;                // sum of the best scores, group order
+  float e;                // sum of the best energies, group order
+  uint64_t bestBits;      // scrambled, message bit k at bit position 50 - k
+  uint64_t runnerUpBits;  // same layout
+};
+
+void Demodulate(const float* centre, const float* lower, const float* upper, Demodulation* out);
+
+// Status of a descrambled 51-bit candidate (bit k at position 50 - k):
+// 2 check word and tail check agree, 1 only the check word, 0 otherwise.
+DecodeStatus CheckCandidate(uint64_t descrambled);
+
+// Candidate search over the list of the given depth.
+struct SearchResult {
+  DecodeStatus status;  // status of the last candidate tried
+  uint64_t candidate;   // the last candidate tried (descrambled)
+  int attempts;         // as reported (1; up to 19; up to 155, or 157 after the last pair)
+};
+SearchResult SearchCandidates(uint64_t bestDescrambled, uint64_t runnerUpDescrambled, int depth);
+
+// 10 * log10(2S / (E - S)), or -99 when S = 0, E <= S or the result is not finite.
+float EbNoDb(float s, float e);
+
+}  // namespace vs32
