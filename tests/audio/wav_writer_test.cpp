@@ -1,5 +1,7 @@
 #include "audio/wav_writer.h"
 
+#include "audio/wav_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -173,6 +175,34 @@ TEST(WavWriterErrors, SizeLimitRefusesTheWholeWriteAndFailsClose) {
   EXPECT_EQ(w.dataBytes(), 8u);
   EXPECT_FALSE(w.close());  // the file lacks samples its writer meant to put there
   ExpectHeader(ReadFile(path), 12000, 1, 8);
+}
+
+TEST(WavWriterRoundTrip, ReceiverReadsWhatWasWritten) {
+  // The receiver's reader takes the file as input and, given one array for both
+  // outputs, sees the second channel of a stereo file.
+  TempDir dir;
+  const auto path = (dir / "rt.wav").string();
+  std::vector<int16_t> s;
+  for (int i = 0; i < 12000; ++i) {
+    s.push_back(static_cast<int16_t>(-i));
+    s.push_back(static_cast<int16_t>(i * 2));
+  }
+  s.push_back(-32768);
+  s.push_back(32767);
+  WavWriter w;
+  ASSERT_TRUE(w.open(path, 12000, 2));
+  ASSERT_TRUE(w.write(s.data(), s.size() / 2));
+  ASSERT_TRUE(w.close());
+
+  WavFile in;
+  ASSERT_TRUE(in.open(path, "r")) << in.error();
+  EXPECT_TRUE(in.matchesInput(12000));
+  EXPECT_EQ(in.format().channels, 2);
+  std::vector<float> block(12000);
+  ASSERT_EQ(in.read(block.data(), block.data(), 12000), 12000);
+  for (int i : {0, 1, 5000, 11999}) EXPECT_EQ(block[i], Pcm16ToFloat(static_cast<int16_t>(i * 2)));
+  ASSERT_EQ(in.read(block.data(), block.data(), 12000), 1);  // the last, short block
+  EXPECT_EQ(block[0], Pcm16ToFloat(32767));
 }
 
 }  // namespace
