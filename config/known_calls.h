@@ -6,19 +6,21 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <span>
+#include <string_view>
 
 #include "engine/frame_codec.h"
 
 namespace vs32 {
 
 struct KnownCall {
-  char callsign[7] = {};            // at most 6 characters, NUL-terminated
-  char locator[7] = {};             // empty when unknown
-  int referenceSymbols[240] = {};   // +1 for symbol '1', -1 otherwise (239 used)
-  int scrambledMessage[52] = {};    // 0/1 (51 used)
-  double distanceKm = -1;           // great-circle distance from home; -1 when unknown
-  int heardCount = 0;               // decodes of this call accepted so far
-  int lastHeard = 0;                // seconds since 1970 of the last accepted decode
+  char callsign[7] = {};           // at most 6 characters, NUL-terminated
+  char locator[7] = {};            // empty when unknown
+  int referenceSymbols[240] = {};  // +1 for symbol '1', -1 otherwise (239 used)
+  int scrambledMessage[52] = {};   // 0/1 (51 used)
+  double distanceKm = -1;          // great-circle distance from home; -1 when unknown
+  int heardCount = 0;              // decodes of this call accepted so far
+  int lastHeard = 0;               // seconds since 1970 of the last accepted decode
 };
 
 // 1000 slots; at most 999 are in use, the slot after the last used one is scratch.
@@ -38,5 +40,30 @@ struct KnownCallTable {
 
   int size() const { return count.load(std::memory_order_acquire); }
 };
+
+// Fills `entry` for a callsign (cut to 6 characters, stored as given) with its
+// reference frame, built from the callsign's field form so that it matches what
+// the station sends. heardCount and lastHeard become 0.
+void FillKnownCall(KnownCall& entry, std::string_view callsign, std::string_view locator,
+                   double distanceKm);
+
+// True when the entry has no known position (distance -1 or not a number).
+bool HasNoPosition(const KnownCall& entry);
+
+// Replaces the whole table by `entries` (at most kMaxUsed are taken) under the
+// mutex. Main thread.
+void ReplaceKnownCalls(KnownCallTable& table, std::span<const KnownCall> entries);
+
+// Adds a callsign learnt from a decode: empty locator, distance -1, heard once at
+// `nowSeconds`. Below kMaxUsed entries it is published at index count (written
+// completely, then count raised with release). A full table reuses the entry
+// without a position that was heard once and longest ago (overwritten under the
+// mutex); when there is none, the call goes to the scratch slot, which is never
+// searched. Returns the index written. Main thread.
+int AppendLearntCall(KnownCallTable& table, std::string_view callsign, int nowSeconds);
+
+// Removes every entry without a position, keeping the order of the others, under
+// the mutex. Returns the number removed. Main thread.
+int RemoveCallsWithoutPosition(KnownCallTable& table);
 
 }  // namespace vs32

@@ -1,0 +1,43 @@
+// Which INI file a program uses.
+//
+// 1. $VS32_INI, when set and not empty (tests, several stations on one machine).
+// 2. <folder of the executable>/<program>.INI, when that file is writable, or
+//    when it does not exist and its folder is writable.
+// 3. Otherwise (an installed program) $XDG_CONFIG_HOME/vs32rx/<program>.INI,
+//    default ~/.config/vs32rx/; the folder is created when missing, and a new
+//    per-user file starts as a copy of the file beside the executable.
+// "Writable" means the process may write there and the entry is not marked
+// read-only (it has at least one write permission bit), so a user's chmod a-w
+// is honoured even for root.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vs32 {
+
+// What the choice depends on; CurrentIniEnvironment() reads the real values.
+struct IniEnvironment {
+  std::filesystem::path executable;          // e.g. the target of /proc/self/exe
+  std::optional<std::string> vs32Ini;        // $VS32_INI
+  std::optional<std::string> xdgConfigHome;  // $XDG_CONFIG_HOME
+  std::optional<std::string> home;           // $HOME
+};
+
+IniEnvironment CurrentIniEnvironment();
+
+struct IniChoice {
+  std::filesystem::path path;
+  // One line for the user: "Settings file: <path>", with what happened on the way.
+  std::string message;
+};
+
+// programName: "Vs32Rx" or "Vs32RxC" (see ProgramName in config/settings.h).
+IniChoice ChooseIniPath(std::string_view programName, const IniEnvironment& environment);
+
+// True when a write to `path` may succeed (see the header comment).
+bool IsWritableEntry(const std::filesystem::path& path);
+
+}  // namespace vs32

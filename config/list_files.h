@@ -1,0 +1,65 @@
+// The station list files and what is loaded from them.
+//
+// callsloc.txt   "CALL LOCATOR ..." per line: stations with a position.
+// known_list.txt "CALL ..." per line: stations heard before, without a position.
+// loran_lines.txt, freq_list.txt: absolute frequencies in Hz, one per line.
+//
+// Lines are read whole, with LF or CRLF endings; fields are separated by blanks,
+// tabs and line-end characters. A call line counts when it starts with an ASCII
+// letter or digit, a frequency line when it starts with an ASCII digit; others
+// are skipped silently, as are missing or unreadable files. The files are
+// opened by bare name inside `folder` (empty: the current folder).
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "config/known_calls.h"
+#include "config/settings.h"
+
+namespace vs32 {
+
+// One flag (0 or 1) per channel. Owned by the front end.
+using ChannelMask = std::array<int, 1230>;
+
+// Only this part of a line is looked at; the rest of a very long line is ignored.
+inline constexpr size_t kListLineKeep = 4096;
+
+// Calls the function with every line of the file (without its line ending, cut
+// to kListLineKeep bytes) until it returns false. False when the file is missing
+// or not a readable regular file.
+bool ForEachListLine(const std::filesystem::path& path,
+                     const std::function<bool(std::string_view)>& function);
+
+// A parsed call line: callsign upper-cased and cut to 6 characters, locator
+// (possibly empty) cut to 6 characters. False for a line that does not count.
+struct CallLine {
+  std::string callsign;
+  std::string locator;
+};
+bool ParseCallLine(std::string_view line, CallLine& out);
+
+// The channel a frequency line marks, or -1: the first field as a 32-bit float
+// f, accepted in 137450 … 137550 Hz, channel trunc((f - dialHz - bandStartHz) ×
+// 1230 × 0.01) when it lies in 0 … 1229.
+int ParseMaskLine(std::string_view line, double dialHz, double bandStartHz);
+
+// Rebuilds the table from callsloc.txt, then known_list.txt (at most 999 entries,
+// always starting empty). A callsloc.txt line without a locator is taken like a
+// known_list.txt line (no position). Distances are from `myLocator`. Returns the
+// number of entries. Main thread; the table's mutex is held while entries move.
+int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
+                   const std::filesystem::path& folder = {});
+
+// Clears both masks and sets the channels listed in loran_lines.txt and freq_list.txt.
+void LoadChannelMasks(const ReceiverSettings& settings, ChannelMask& loranMask,
+                      ChannelMask& alwaysDecodeMask, const std::filesystem::path& folder = {});
+
+// Deletes known_list.txt and removes every entry without a position from the
+// table. Returns the number removed (shown as "<n> items deleted").
+int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder = {});
+
+}  // namespace vs32
