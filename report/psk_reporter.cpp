@@ -222,7 +222,9 @@ ResolvedAddress ResolveWithGetaddrinfo(const std::string& host, const std::strin
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_DGRAM;
   hints.ai_protocol = IPPROTO_UDP;
-  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+  // No AI_ADDRCONFIG: on a machine with only the loopback interface up it would refuse
+  // even "127.0.0.1".
+  hints.ai_flags = AI_NUMERICSERV;
   addrinfo* list = nullptr;
   const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
   if (rc != 0 || list == nullptr) {
@@ -230,8 +232,17 @@ ResolvedAddress ResolveWithGetaddrinfo(const std::string& host, const std::strin
     if (list != nullptr) freeaddrinfo(list);
     return result;
   }
-  std::memcpy(&result.address, list->ai_addr, list->ai_addrlen);
-  result.length = list->ai_addrlen;
+  // IPv4 first: home networks with a half-working IPv6 route are common, and the service
+  // is reachable over both.
+  const addrinfo* chosen = list;
+  for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    if (a->ai_family == AF_INET) {
+      chosen = a;
+      break;
+    }
+  }
+  std::memcpy(&result.address, chosen->ai_addr, chosen->ai_addrlen);
+  result.length = chosen->ai_addrlen;
   result.ok = true;
   freeaddrinfo(list);
   return result;
@@ -518,11 +529,13 @@ int SpotReporter::SpotsForDatagram(bool withTemplates) const {
 }
 
 bool SpotReporter::TemplatesWanted(std::int64_t now) const {
-  return templatesLeft_ > 0 || now - templateCycleStart_ >= kTemplateIntervalSeconds;
+  // A clock set back counts as an elapsed hour, so templates are never held back long.
+  return templatesLeft_ > 0 || now - templateCycleStart_ >= kTemplateIntervalSeconds ||
+         now < templateCycleStart_;
 }
 
 bool SpotReporter::TemplatesDue(std::int64_t now) {
-  if (templatesLeft_ == 0 && now - templateCycleStart_ >= kTemplateIntervalSeconds) {
+  if (templatesLeft_ == 0 && TemplatesWanted(now)) {
     templatesLeft_ = kTemplateRepeats;
   }
   return templatesLeft_ > 0;
@@ -576,7 +589,9 @@ void SpotReporter::ReporterTickle() {
   std::lock_guard lock(mutex_);
   if (socket_ < 0 || count_ == 0) return;
   const std::int64_t now = Now();
-  if (!firstSent_ || now >= nextSendSeconds_) {
+  // A clock set back must not hold the spots for the time it jumped.
+  const bool clockSetBack = nextSendSeconds_ - now > kSendIntervalSeconds + kJitterSeconds;
+  if (!firstSent_ || now >= nextSendSeconds_ || clockSetBack) {
     // Due: everything queued, in as many datagrams as it takes.
     bool sentAny = false;
     while (socket_ >= 0 && count_ > 0) {
