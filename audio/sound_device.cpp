@@ -133,7 +133,9 @@ bool SoundDevice::openInput(int rate, int bits, int channels, int frames) {
   bool ok;
   {
     std::lock_guard<std::mutex> control(controlMutex_);
-    closeInputLocked();
+    // The old buffers stay in place until new ones replace them, so a reader
+    // waiting meanwhile goes on in the new buffers instead of seeing a close.
+    stopStreamLocked();
     ok = openInputLocked(InputFormat{rate, bits, channels, frames});
   }
   if (!ok) warn(kInputFailedText);
@@ -142,7 +144,7 @@ bool SoundDevice::openInput(int rate, int bits, int channels, int frames) {
 
 bool SoundDevice::openInputBuffers(int rate, int bits, int channels, int frames) {
   std::lock_guard<std::mutex> control(controlMutex_);
-  closeInputLocked();
+  stopStreamLocked();
   return setUpBuffers(InputFormat{rate, bits, channels, frames});
 }
 
@@ -184,13 +186,17 @@ bool SoundDevice::openInputLocked(const InputFormat& f) {
 }
 
 bool SoundDevice::setUpBuffers(const InputFormat& f) {
-  if (!ValidInput(f)) return false;
+  if (!ValidInput(f)) {
+    tearDownBuffers();
+    return false;
+  }
   const int bufferBytes = f.frames * f.channels * (f.bits / 8);
   std::vector<unsigned char> memory;
   try {
     memory.assign(static_cast<size_t>(bufferBytes) * kBufferCount, 0);
   } catch (const std::bad_alloc&) {
-    return false;  // no memory for the buffers: stays closed, no message
+    tearDownBuffers();
+    return false;  // no memory for the buffers: closed, no message
   }
   std::lock_guard<std::mutex> lock(inputLock_);
   memory_.swap(memory);
@@ -237,10 +243,11 @@ void SoundDevice::tearDownBuffers() {
 
 void SoundDevice::closeInput() {
   std::lock_guard<std::mutex> control(controlMutex_);
-  closeInputLocked();
+  stopStreamLocked();
+  tearDownBuffers();
 }
 
-void SoundDevice::closeInputLocked() {
+void SoundDevice::stopStreamLocked() {
   if (stream_ != nullptr || portAudioHeld_) {
     std::lock_guard<std::mutex> library(LibraryMutex());
     QuietLibrary quiet;
@@ -256,7 +263,6 @@ void SoundDevice::closeInputLocked() {
       portAudioHeld_ = false;
     }
   }
-  tearDownBuffers();
 }
 
 bool SoundDevice::openOutput(int rate, int bits, int channels, int frames) {

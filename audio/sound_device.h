@@ -112,11 +112,11 @@ class SoundDevice {
     int rate = 0, bits = 0, channels = 0, frames = 0;
   };
   static bool ValidInput(const InputFormat& f);
-  bool openInputLocked(const InputFormat& f);              // controlMutex_ held
-  void closeInputLocked();                                 // controlMutex_ held
-  bool setUpBuffers(const InputFormat& f);                 // takes inputLock_
-  void tearDownBuffers();                                  // takes inputLock_
-  void releaseCurrentLocked();                             // inputLock_ held
+  bool openInputLocked(const InputFormat& f);  // controlMutex_ held
+  void stopStreamLocked();                     // controlMutex_ held; no callback runs afterwards
+  bool setUpBuffers(const InputFormat& f);     // takes inputLock_
+  void tearDownBuffers();                      // takes inputLock_
+  void releaseCurrentLocked();                 // inputLock_ held
   void queueFilledLocked(int index, bool replacedNewest);  // inputLock_ held
   void warn(const char* text);
 
