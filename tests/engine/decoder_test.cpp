@@ -197,6 +197,97 @@ TEST(DecoderRectangular, TailCheckFailureGivesStatusOne) {
   EXPECT_NE(deep.status, 2);
 }
 
+// The demodulation exactly as described, one codeword, chip, offset and history
+// at a time; the decoder computes each chip column once per group instead.
+void LiteralDemodulate(const float* const h[3], float scores[17][8], float energies[17][8],
+                       int best[17], int runnerUp[17]) {
+  for (int g = 0; g < 17; ++g) {
+    best[g] = 0;
+    runnerUp[g] = 0;
+    float bestScore = 0;
+    for (int v = 0; v < 8; ++v) {
+      float score = 0, energy = 0;
+      for (int j = 0; j < 7; ++j) {
+        const int a = ChipOf(v, j) == 0 ? 1 : -1, b = -a;
+        const int w = 8 * j / 14;
+        float chipScore = 0, chipEnergy = 0;
+        for (int d = -w; d <= w; ++d) {
+          const int n = 136 * j + 8 * g + d;
+          float m = 0, e = 0;
+          for (int k = 0; k < 3; ++k) {
+            const float metric = a * h[k][n] + b * h[k][n + 4];
+            if (k == 0 || metric > m) {
+              m = metric;
+              e = h[k][n] + h[k][n + 4];
+            }
+          }
+          if (m > chipScore) {
+            chipScore = m;
+            chipEnergy = e;
+          }
+        }
+        score += chipScore;
+        energy += chipEnergy;
+      }
+      scores[g][v] = score;
+      energies[g][v] = energy;
+      if (score > bestScore) {
+        runnerUp[g] = best[g];
+        best[g] = v;
+        bestScore = score;
+      }
+    }
+  }
+}
+
+TEST(DecoderDemodulation, SameAsTheLiteralAlgorithmIncludingTies) {
+  std::mt19937 rng(31);
+  for (int trial = 0; trial < 200; ++trial) {
+    // Small integers make ties between histories, offsets and codewords common;
+    // every other trial uses general float values.
+    std::vector<float> hist[3];
+    for (auto& h : hist) {
+      h.resize(kHistoryLength);
+      for (float& x : h) {
+        x = trial % 2 ? static_cast<float>(rng() % 4)
+                      : std::uniform_real_distribution<float>(0.0f, 5.0f)(rng);
+      }
+    }
+    const float* const h[3] = {hist[0].data(), hist[1].data(), hist[2].data()};
+    float scores[17][8], energies[17][8];
+    int best[17], runnerUp[17];
+    LiteralDemodulate(h, scores, energies, best, runnerUp);
+    Demodulation m;
+    Demodulate(h[0], h[1], h[2], &m);
+    float s = 0, e = 0;
+    for (int g = 0; g < 17; ++g) {
+      for (int v = 0; v < 8; ++v) ASSERT_EQ(m.scores[g][v], scores[g][v]) << trial;
+      ASSERT_EQ(m.best[g], best[g]) << trial << " " << g;
+      ASSERT_EQ(m.runnerUp[g], runnerUp[g]) << trial << " " << g;
+      ASSERT_EQ(m.bestEnergy[g], energies[g][best[g]]);
+      s += m.bestScore[g];
+      e += m.bestEnergy[g];
+    }
+    ASSERT_EQ(m.s, s);
+    ASSERT_EQ(m.e, e);
+  }
+}
+
+TEST(DecoderDemodulation, HistoryTiesGoToTheCentreThenTheLower) {
+  // The same metric (on - off = 1) in every history, with different energies.
+  const std::string symbols = SymbolsFromScrambled(ScrambledOf(kExample));
+  const auto c = Rectangular(symbols, 1.5f, 0.5f, 2);
+  const auto l = Rectangular(symbols, 2.5f, 1.5f, 2);
+  const auto u = Rectangular(symbols, 3.5f, 2.5f, 2);
+  Demodulation m;
+  Demodulate(c.data(), l.data(), u.data(), &m);
+  EXPECT_EQ(m.bestEnergy[1], 14.0f);  // 7 chips x (1.5 + 0.5)
+  const auto weak = Rectangular(symbols, 1.0f, 0.5f, 2);
+  Demodulate(weak.data(), l.data(), u.data(), &m);
+  EXPECT_EQ(m.bestEnergy[1], 28.0f);  // 7 chips x (2.5 + 1.5)
+  EXPECT_EQ(m.bestScore[1], 7.0f);
+}
+
 TEST(DecoderCheck, CandidateStatus) {
   const uint64_t message = PackMessage(PackCallField(kExample));
   EXPECT_EQ(CheckCandidate(message), 2);
