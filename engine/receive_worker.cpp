@@ -1,0 +1,96 @@
+#include "engine/receive_worker.h"
+
+#include <chrono>
+#include <exception>
+
+namespace vs32 {
+namespace {
+
+double WallClockSeconds() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+ReceiveWorker::ReceiveWorker(ReceiveChain& chain, SoundDevice& sound, WavFile& wav,
+                             ReceiverEvents* events)
+    : chain_(chain), sound_(sound), wav_(wav), events_(events) {}
+
+ReceiveWorker::~ReceiveWorker() {
+  Stop();
+}
+
+void ReceiveWorker::Start() {
+  if (thread_.joinable()) return;
+  stop_.store(false);
+  workerRunning_.store(false);
+  thread_ = std::thread([this] { Run(); });
+}
+
+void ReceiveWorker::Stop() {
+  if (!thread_.joinable()) return;
+  stop_.store(true);
+  sound_.WakeReader();
+  thread_.join();
+  workerRunning_.store(false);
+}
+
+bool ReceiveWorker::StartWav(const std::string& path, std::string* error) {
+  const int rate = chain_.InputRate();
+  if (!wav_.open(path, "r")) {
+    if (error) *error = path + ": " + wav_.error();
+    return false;
+  }
+  if (!wav_.matchesInput(rate)) {
+    wav_.close();
+    if (error) *error = WavFormatMessage(rate);
+    return false;
+  }
+  sound_.closeInput();
+  wavInput_.store(true, std::memory_order_release);
+  return true;
+}
+
+bool ReceiveWorker::AcquireBlock(bool* fromWav) {
+  float* block = chain_.BlockBuffer();
+  const int n = chain_.BlockSize();
+  if (wavInput_.load(std::memory_order_acquire)) {
+    const int got = wav_.reading() ? wav_.read(block, block, n) : -1;
+    if (got == n) {
+      *fromWav = true;
+      return true;
+    }
+    // End of the recording (a trailing partial block is not processed):
+    // back to the sound card.
+    wav_.close();
+    wavInput_.store(false, std::memory_order_release);
+    if (events_) events_->WavEnded();
+    sound_.openInput(n, 16, 1, n);
+  }
+  *fromWav = false;
+  // A short read means the input is closed, being reopened, or we are being
+  // stopped: never feed a stale block into the histories.
+  return sound_.read(block, block, n) == n;
+}
+
+void ReceiveWorker::Run() {
+  chain_.StartRun();
+  wavInput_.store(wavInput_.load() && wav_.reading());
+  blocks_.store(0);
+  while (!stop_.load(std::memory_order_acquire)) {
+    workerRunning_.store(true, std::memory_order_relaxed);
+    try {
+      bool fromWav = false;
+      if (AcquireBlock(&fromWav) && !stop_.load(std::memory_order_acquire)) {
+        chain_.ProcessBlock(WallClockSeconds(), fromWav);
+        blocks_.fetch_add(1, std::memory_order_relaxed);
+      }
+    } catch (const std::exception&) {
+      // A failed pass is abandoned; the next block starts afresh.
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+}  // namespace vs32
