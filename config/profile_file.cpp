@@ -207,12 +207,7 @@ bool ReplaceAtomically(const std::filesystem::path& target, std::string_view con
     if (error) *error = Reason(failure);
     return false;
   }
-  // Make the rename itself durable; a failure here loses nothing already written.
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
+  // The folder is not synced: a rename lost in a crash leaves the old, complete file.
   return true;
 }
 

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <optional>
 #include <random>
-#include <set>
 #include <string>
 
 #include "support/test_support.h"
@@ -475,31 +474,6 @@ TEST(CapturePath, FolderThatCannotBeCreatedStopsTheStartUp) {
 }
 
 // ---- The key table -------------------------------------------------------------
-
-TEST(SettingKeyTable, OrdersAreCompleteAndDefaultsParse) {
-  for (Program program : {Program::kWindowed, Program::kConsole}) {
-    const auto keys = StartupKeys(program);
-    EXPECT_EQ(keys.size(), program == Program::kWindowed ? 31u : 25u);
-    for (size_t i = 0; i < keys.size(); ++i) {
-      EXPECT_EQ(keys[i]->order(program), static_cast<int>(i + 1)) << keys[i]->key;
-    }
-  }
-  std::set<std::string> names;
-  for (const SettingKey& key : SettingKeys()) {
-    EXPECT_TRUE(names.insert(key.key).second) << "duplicate " << key.key;
-    EXPECT_EQ(FindSettingKey(key.key), &key);
-    const std::string section = key.section;
-    EXPECT_TRUE(section == "VS-32" || section == "SOUND" || section == "PSKREPORTER");
-    int i = 0;
-    double d = 0;
-    if (key.type() == SettingType::kInt || key.type() == SettingType::kBool) {
-      EXPECT_TRUE(ParseSettingInt(key.defaultText, i)) << key.key;
-    } else if (key.type() == SettingType::kDouble) {
-      EXPECT_TRUE(ParseSettingDouble(key.defaultText, d)) << key.key;
-    }
-  }
-  EXPECT_EQ(FindSettingKey("NO_SUCH_KEY"), nullptr);
-}
 
 TEST(SettingKeyTable, DefaultsWithoutAFileMatchAFirstStart) {
   for (Program program : {Program::kWindowed, Program::kConsole}) {
