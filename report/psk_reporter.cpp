@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "report/spot_records.h"
@@ -259,7 +260,7 @@ struct SpotReporter::ResolveJob {
 
 void SpotReporter::FieldText::Set(std::string_view text) {
   length = static_cast<std::uint8_t>(ipfix::Utf8PrefixBytes(text, bytes.size()));
-  std::memcpy(bytes.data(), text.data(), length);
+  if (length > 0) std::memcpy(bytes.data(), text.data(), length);
 }
 
 SpotReporter::SpotReporter(ReporterOptions options)
@@ -348,13 +349,24 @@ int SpotReporter::ReporterInitialize(std::u16string_view host, std::u16string_vi
 
   auto job = std::make_shared<ResolveJob>();
   Resolver resolver = options_.resolver ? options_.resolver : ResolveWithGetaddrinfo;
-  std::thread([job, resolver, h = std::string(host_.data()), p = std::string(port_.data())] {
-    ResolvedAddress result = resolver(h, p);
-    std::lock_guard jobLock(job->mutex);
-    job->result = std::move(result);
-    job->finished = true;
-    job->done.notify_all();
-  }).detach();
+  try {
+    std::thread([job, resolver, h = std::string(host_.data()), p = std::string(port_.data())] {
+      ResolvedAddress result;
+      try {
+        result = resolver(h, p);
+      } catch (const std::exception& e) {
+        result = ResolvedAddress{};
+        result.error = e.what();
+      }
+      std::lock_guard jobLock(job->mutex);
+      job->result = std::move(result);
+      job->finished = true;
+      job->done.notify_all();
+    }).detach();
+  } catch (const std::exception& e) {
+    SetInformation("Cannot start the name lookup for %s: %s", host_.data(), e.what());
+    return 3;
+  }
 
   ResolvedAddress address;
   {
