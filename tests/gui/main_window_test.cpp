@@ -1,0 +1,451 @@
+// The main window started from an INI file in a scratch folder: menus and their
+// check marks, status panels, mouse selection, the decode list and its popups,
+// message boxes, and what closing and Exit write back.
+#include "gui/myvsrx1.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <memory>
+
+#include "config/profile_file.h"
+#include "gui/myvsrx2.h"
+#include "gui_test_support.h"
+#include "support/test_support.h"
+
+namespace vs32::gui {
+namespace {
+
+using test::App;
+using test::BoxLog;
+
+const char* const kColumns = "   DATE     TIME     CALL    FREQ       QRB     Eb/No   SNR";
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { App(); }
+  void TearDown() override {
+    if (form) {
+      form->hide();
+      form.reset();
+    }
+  }
+
+  // Starts a window on an INI holding `keys` ("KEY=value" lines of VS-32),
+  // with upload off unless the keys say otherwise.
+  TForm1& Start(const std::string& keys, const std::string& extra = "") {
+    ini = dir / "Vs32Rx.INI";
+    vs32::test::WriteFile(ini, "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\n" + keys +
+                                   "\n[PSKREPORTER]\nUPLOAD_SPOT=0\n" + extra);
+    FormEnvironment environment;
+    environment.iniPath = ini;
+    environment.listDevices = false;
+    environment.devices = {"Card A", "Card B"};
+    form = std::make_unique<TForm1>(environment);
+    form->setBoxFunction(boxes.function());
+    form->FormCreate();
+    return *form;
+  }
+  QAction* Action(const char* name) { return form->findChild<QAction*>(name); }
+  std::string Key(const char* key, const char* section = "VS-32") {
+    return ProfileFile(ini).ReadString(section, key, "<missing>");
+  }
+
+  vs32::test::TempDir dir;
+  vs32::test::ScopedCwd cwd{dir.path()};
+  std::filesystem::path ini;
+  BoxLog boxes;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(MainWindowTest, WindowLayoutAndControls) {
+  TForm1& f = Start("");
+  EXPECT_EQ(f.windowTitle(), "Vs32Rx v1.4");
+  EXPECT_EQ(QApplication::applicationName(), "VS-32 RX");
+  EXPECT_EQ(f.centralWidget()->size(), QSize(628, 422));
+  EXPECT_EQ(f.Image1->geometry(), QRect(8, 0, 617, 40));
+  EXPECT_EQ(f.Image2->geometry(), QRect(8, 42, 617, 60));
+  EXPECT_EQ(f.Image3->geometry(), QRect(8, 104, 617, 240));
+  EXPECT_EQ(f.Memo1->geometry(), QRect(8, 240, 617, 161));
+  EXPECT_EQ(f.StatusBar1->geometry(), QRect(0, 403, 628, 19));
+  EXPECT_EQ(f.Image1->toolTip(), "Double Click to view input signal");
+  EXPECT_EQ(f.Image3->toolTip(), "Click to decode on this frequency");
+  EXPECT_EQ(f.Image2->cursor().shape(), Qt::CrossCursor);
+  EXPECT_TRUE(f.Memo1->isReadOnly());
+  EXPECT_EQ(f.Memo1->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(f.Memo1->font().pixelSize(), 13);
+  EXPECT_EQ(f.Memo1->palette().color(QPalette::Text), QColor(0, 0, 128));
+  EXPECT_EQ(f.Timer1->interval(), 300);
+  EXPECT_TRUE(f.Timer1->isActive());
+  EXPECT_EQ(f.findChild<QPlainTextEdit*>("Memo1"), f.Memo1);
+  EXPECT_EQ(f.findChild<QTimer*>("Timer1"), f.Timer1);
+  const int widths[8] = {80, 80, 80, 100, 150, 70, 20, 50};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(f.Panels[i]->width(), widths[i] - 2) << i;
+  // The waterfall starts grey.
+  EXPECT_EQ(f.Image3->picture().pixelColor(300, 200), QColor(128, 128, 128));
+}
+
+TEST_F(MainWindowTest, MenuCaptionsAndNames) {
+  Start("");
+  const std::pair<const char*, const char*> items[] = {
+      {"DecodeWAVfile1", "Decode WAV-file..."},
+      {"Exit1", "Exit"},
+      {"Oscillogramm1", "Oscillogramm"},
+      {"Spectrum1", "Spectrum"},
+      {"Waterfall1", "Waterfall"},
+      {"SoundInput1", "Select Sound Input"},
+      {"default1", "default"},
+      {"CaptureSpectrum1", "Capture Spectrum"},
+      {"IgnoreLoran1", "Ignore Loran Lines"},
+      {"UseFreqList1", "Use Freq List"},
+      {"UseKnownCallsList1", "Use Known Calls List (strongly recomended!)"},
+      {"DeepDecoder1", "Deep Decoder"},
+      {"UltraDeepDecoder1", "Ultra Deep Decoder (High CPU load)"},
+      {"CorrelationVSDS1", "Use Correlator"},
+      {"CoherentDetector1", "Coherent Detector (CPU load)"},
+      {"Pea1", "Peak Number"},
+      {"auto1", "auto"},
+      {"N101", "10"},
+      {"N1001", "100"},
+      {"PeakSpacing1", "Peak Spacing"},
+      {"UploadSpot1", "Upload Spots"},
+      {"Cleanupknowlist1", "Cleanup know_list"},
+      {"Setupanothersettings1", "Setup another settings..."},
+      {"About1", "About"},
+      {"Helpeng1", "Help (eng)"},
+      {"Helprus1", "Help (rus)"},
+      {"AddthisfrequencytoIgnoreList1", "Add this frequency to Ignore List"},
+      {"Alwaysdecodethisfrequency1", "Always decode this frequency"},
+      {"SelectAll1", "Select All"},
+      {"Copy1", "Copy"},
+      {"Erase1", "Erase"},
+  };
+  for (const auto& [name, caption] : items) {
+    QAction* action = Action(name);
+    ASSERT_NE(action, nullptr) << name;
+    EXPECT_EQ(action->text(), caption) << name;
+  }
+  // Peak Spacing shows channels and hertz; "3" is not what the INI says.
+  EXPECT_EQ(Action("N01")->text(), "0 (0 Hz)");
+  EXPECT_EQ(Action("N11")->text(), "1 (0.0813008130081301 Hz)");
+  EXPECT_EQ(Action("N102")->text(), "10 (0.813008130081301 Hz)");
+  EXPECT_TRUE(Action("N11")->isChecked());  // MIN_PEAK_SPACE default 1
+  EXPECT_FALSE(Action("N31")->isChecked());
+  EXPECT_FALSE(Action("user1")->isVisible());
+  EXPECT_FALSE(Action("user2")->isVisible());
+  // Sound inputs: one item per device present.
+  EXPECT_EQ(Action("device01")->text(), "Card A");
+  EXPECT_EQ(Action("device11")->text(), "Card B");
+  EXPECT_TRUE(Action("device11")->isVisible());
+  EXPECT_FALSE(Action("device21")->isVisible());
+  EXPECT_EQ(Action("device81")->text(), "device8");
+  EXPECT_TRUE(Action("default1")->isChecked());
+}
+
+TEST_F(MainWindowTest, SwitchesStartFromTheIniAndClicksSetTheSettings) {
+  TForm1& f = Start("DEEP_DECODER=0\nIGNORE_LORAN_LINES=1\nUSE_CORRELATOR=0\nCAPTURE_ENABLE=0");
+  EXPECT_FALSE(f.DeepDecoder1->isChecked());
+  EXPECT_TRUE(f.IgnoreLoran1->isChecked());
+  EXPECT_FALSE(f.CorrelationVSDS1->isChecked());
+  EXPECT_FALSE(f.CaptureSpectrum1->isChecked());
+  EXPECT_TRUE(f.UseFreqList1->isChecked());
+  EXPECT_FALSE(f.UploadSpot1->isChecked());
+
+  f.IgnoreLoran1->trigger();
+  EXPECT_FALSE(f.settings().ignoreLoranLines);
+  f.CoherentDetector1->trigger();
+  EXPECT_TRUE(f.settings().coherentDetector);
+  f.UseKnownCallsList1->trigger();
+  EXPECT_FALSE(f.settings().useKnownCallsList);
+  f.CaptureSpectrum1->trigger();
+  EXPECT_TRUE(f.settings().captureEnabled);
+}
+
+TEST_F(MainWindowTest, UltraDeepSwitchesDeepOnButNotOff) {
+  TForm1& f = Start("DEEP_DECODER=0\nULTRA_DEEP_DECODER=0");
+  f.UltraDeepDecoder1->trigger();
+  EXPECT_TRUE(f.UltraDeepDecoder1->isChecked());
+  EXPECT_TRUE(f.DeepDecoder1->isChecked());
+  EXPECT_TRUE(f.settings().ultraDeepDecoder);
+  EXPECT_TRUE(f.settings().deepDecoder);
+  f.UltraDeepDecoder1->trigger();
+  EXPECT_FALSE(f.settings().ultraDeepDecoder);
+  EXPECT_TRUE(f.DeepDecoder1->isChecked());
+  EXPECT_TRUE(f.settings().deepDecoder);
+  f.DeepDecoder1->trigger();
+  EXPECT_FALSE(f.settings().deepDecoder);
+}
+
+TEST_F(MainWindowTest, PeakNumberZeroShowsAutoButKeepsZero) {
+  TForm1& f = Start("N_MAX=0");
+  EXPECT_TRUE(f.auto1->isChecked());
+  EXPECT_EQ(f.settings().maxPeaks, 0);
+  EXPECT_EQ(f.Panels[5]->text(), "0/1230");
+  Action("N501")->trigger();
+  EXPECT_EQ(f.settings().maxPeaks, 50);
+  f.auto1->trigger();
+  EXPECT_EQ(f.settings().maxPeaks, -1);
+}
+
+TEST_F(MainWindowTest, UserValuesGetTheirOwnVisibleCheckedItems) {
+  TForm1& f = Start("N_MAX=37\nMIN_PEAK_SPACE=15");
+  EXPECT_TRUE(f.user1->isVisible());
+  EXPECT_TRUE(f.user1->isChecked());
+  EXPECT_EQ(f.user1->text(), "15 (1.21951219512195 Hz)");
+  EXPECT_TRUE(f.user2->isVisible());
+  EXPECT_TRUE(f.user2->isChecked());
+  EXPECT_EQ(f.user2->text(), "37");
+  Action("N31")->trigger();
+  EXPECT_EQ(f.settings().minPeakSpacing, 3);
+  EXPECT_FALSE(f.user1->isChecked());
+  f.user1->trigger();
+  EXPECT_EQ(f.settings().minPeakSpacing, 15);
+  Action("N1001")->trigger();
+  EXPECT_EQ(f.settings().maxPeaks, 100);
+  f.user2->trigger();
+  EXPECT_EQ(f.settings().maxPeaks, 37);
+}
+
+TEST_F(MainWindowTest, ViewSwitchesShowAndHideTheImages) {
+  TForm1& f = Start("SPECTRUM_VISIBLE=0");
+  f.show();
+  EXPECT_TRUE(f.Image1->isVisible());
+  EXPECT_FALSE(f.Image2->isVisible());
+  EXPECT_FALSE(f.Spectrum1->isChecked());
+  f.Waterfall1->trigger();
+  EXPECT_FALSE(f.Image3->isVisible());
+  EXPECT_FALSE(f.settings().waterfallVisible);
+  f.Spectrum1->trigger();
+  EXPECT_TRUE(f.Image2->isVisible());
+}
+
+TEST_F(MainWindowTest, StatusPanelsAfterStartUp) {
+  TForm1& f = Start("F_DIAL=135500.5\nF_CENTER=2500\nN_MAX=40", "\n[SOUND]\nDEVICE=1\n");
+  EXPECT_EQ(f.Panels[0]->text(), "Dial=135500.5Hz");
+  EXPECT_EQ(f.Panels[1]->text(), "Fc=2500Hz");
+  EXPECT_EQ(f.Panels[2]->text(), "");
+  EXPECT_EQ(f.Panels[4]->text(), "Card B");
+  EXPECT_EQ(f.Panels[5]->text(), "40/1230");
+  EXPECT_EQ(f.Panels[7]->text(), "");
+  EXPECT_TRUE(Action("device11")->isChecked());
+  EXPECT_FALSE(Action("default1")->isChecked());
+  EXPECT_TRUE(Action("N401")->isChecked());
+  const QStringList lines = f.MemoLines();
+  ASSERT_GE(lines.size(), 1);
+  EXPECT_EQ(lines[0], kColumns);
+  // A new decode log with its header block.
+  EXPECT_EQ(
+      vs32::test::ReadFile(dir / "my_detected.txt"),
+      std::string("Q9XYZ JO01AA Vesta-32 decoded (Vs32Rx ZZ0ZZZ software)\n\n") + kColumns + "\n");
+}
+
+TEST_F(MainWindowTest, ADeviceThatIsNotPresentSaysSo) {
+  TForm1& f = Start("", "\n[SOUND]\nDEVICE=5\n");
+  EXPECT_EQ(f.Panels[4]->text(), "5 (not present)");
+}
+
+TEST_F(MainWindowTest, MissingCallWarnsOnceTheWindowIsVisibleAndSwitchesUploadOff) {
+  ini = dir / "Vs32Rx.INI";
+  vs32::test::WriteFile(ini, "[PSKREPORTER]\nUPLOAD_SPOT=1\n");
+  FormEnvironment environment;
+  environment.iniPath = ini;
+  environment.listDevices = false;
+  form = std::make_unique<TForm1>(environment);
+  form->setBoxFunction(boxes.function());
+  form->FormCreate();
+  EXPECT_FALSE(boxes.Has("CALL and QTH not set"));  // not before the window shows
+  EXPECT_GE(form->pendingBoxCount(), 1);
+  EXPECT_FALSE(form->UploadSpot1->isChecked());
+  EXPECT_FALSE(form->settings().uploadSpots);
+  EXPECT_EQ(form->Panels[7]->text(), "");
+  form->show();
+  ASSERT_TRUE(test::WaitFor([&] { return boxes.Has("CALL and QTH not set"); }, 2000));
+  EXPECT_EQ(boxes.Find("CALL and QTH not set")->text,
+            "Please set Your CALL and QTH in config file Vs32Rx.ini\n(fields MYCALL and MYQTH)");
+  EXPECT_EQ(form->pendingBoxCount(), 0);
+  // Closing writes the switched-off upload back.
+  form->close();
+  EXPECT_EQ(Key("UPLOAD_SPOT", "PSKREPORTER"), "0");
+}
+
+TEST_F(MainWindowTest, ClickSelectsAChannelAndDoubleClickReturnsToTheInput) {
+  TForm1& f = Start("");
+  f.show();
+  QTest::mouseClick(f.Image2, Qt::LeftButton, Qt::NoModifier, QPoint(616, 30));
+  EXPECT_EQ(f.selectedChannel(), 1228);
+  EXPECT_TRUE(f.channelSelected());
+  EXPECT_EQ(f.Panels[2]->text(), "137549.84 Hz");
+  QTest::mouseClick(f.Image3, Qt::LeftButton, Qt::NoModifier, QPoint(0, 10));
+  EXPECT_EQ(f.selectedChannel(), 0);
+  EXPECT_EQ(f.Panels[2]->text(), "137450.00 Hz");
+  QTest::mouseDClick(f.Image1, Qt::LeftButton);
+  EXPECT_FALSE(f.channelSelected());
+  EXPECT_EQ(f.selectedChannel(), 0);
+}
+
+TEST_F(MainWindowTest, PopupsAppendTheSelectedFrequencyToExistingLists) {
+  vs32::test::WriteFile(dir / "loran_lines.txt", "137500.000");
+  TForm1& f = Start("");
+  f.show();
+  QTest::mouseClick(f.Image2, Qt::LeftButton, Qt::NoModifier, QPoint(308, 30));
+  // Channel 308 × 1230 div 617 = 614: 137450 + 614 × 100/1230 = 137499.918…
+  ASSERT_EQ(f.selectedChannel(), 614);
+  f.AddthisfrequencytoIgnoreList1->trigger();
+  f.AddthisfrequencytoIgnoreList1->trigger();
+  EXPECT_EQ(vs32::test::ReadFile(dir / "loran_lines.txt"),
+            "137500.000\n137499.922\n137499.922");  // the frequency as a 32-bit float
+  // A list that does not exist is not created.
+  f.Alwaysdecodethisfrequency1->trigger();
+  EXPECT_FALSE(std::filesystem::exists(dir / "freq_list.txt"));
+  vs32::test::WriteFile(dir / "freq_list.txt", "");
+  f.Alwaysdecodethisfrequency1->trigger();
+  EXPECT_EQ(vs32::test::ReadFile(dir / "freq_list.txt"), "\n137499.922");
+}
+
+TEST_F(MainWindowTest, DecodeListLinesPopupsAndErase) {
+  TForm1& f = Start("");
+  f.InsertMemoLine(1, "first");
+  f.InsertMemoLine(1, "second");
+  f.InsertMemoLine(9, "last");
+  QStringList lines = f.MemoLines();
+  ASSERT_GE(lines.size(), 4);
+  EXPECT_EQ(lines[0], kColumns);
+  EXPECT_EQ(lines[1], "second");
+  EXPECT_EQ(lines[2], "first");
+  EXPECT_EQ(lines.back(), "last");
+  f.SelectAll1->trigger();
+  f.Copy1->trigger();
+  EXPECT_TRUE(QApplication::clipboard()->text().contains("second\nfirst"));
+  f.Erase1->trigger();
+  EXPECT_EQ(f.MemoLines(), QStringList{kColumns});
+}
+
+TEST_F(MainWindowTest, AboutAndHelpBoxes) {
+  TForm1& f = Start("");
+  f.show();
+  QApplication::processEvents();
+  boxes.boxes.clear();
+  f.About1->trigger();
+  f.Helpeng1->trigger();
+  f.Helprus1->trigger();
+  ASSERT_EQ(boxes.boxes.size(), 3u);
+  EXPECT_EQ(boxes.boxes[0].caption, "About Vs32Rx");
+  EXPECT_TRUE(boxes.boxes[0].text.startsWith(
+      "Vesta-32 open source RX programm.\nImplement soft decoder with options of deep (list) "
+      "decoding\nand various central rx frequency from 500Hz to 23kHz.\n\n"));
+  EXPECT_EQ(boxes.boxes[1].caption, "Vs32Rx Help");
+  EXPECT_TRUE(boxes.boxes[1].text.startsWith(
+      "Capture Spectrum: save screenshot of waterfall with decoded signal\nIgnore Loran Lines:"));
+  EXPECT_TRUE(
+      boxes.boxes[1].text.endsWith("Decode WAV-file: decode signals from wav-file (12 ksps, 16 "
+                                   "bps).\n"));
+  EXPECT_EQ(boxes.boxes[1].text.count('\n'), 13);
+  EXPECT_TRUE(boxes.boxes[2].text.contains(
+      QString::fromUtf8("Upload Spots: выгружать споты на PSK-Reporter.\n")));
+  EXPECT_EQ(boxes.boxes[2].text.count('\n'), 13);
+}
+
+TEST_F(MainWindowTest, CleanupRemovesCallsWithoutPosition) {
+  vs32::test::WriteFile(dir / "callsloc.txt", "Q1BBB JO01AA\nQ1DDD KO85AA\n");
+  vs32::test::WriteFile(dir / "known_list.txt", "Q1AAA\nQ1CCC\n");
+  TForm1& f = Start("");
+  ASSERT_EQ(f.knownCalls().size(), 4);
+  f.Cleanupknowlist1->trigger();
+  EXPECT_EQ(f.Panels[4]->text(), "2 items deleted");
+  EXPECT_EQ(f.knownCalls().size(), 2);
+  EXPECT_STREQ(f.knownCalls().entries[0].callsign, "Q1BBB");
+  EXPECT_STREQ(f.knownCalls().entries[1].callsign, "Q1DDD");
+  EXPECT_FALSE(std::filesystem::exists(dir / "known_list.txt"));
+}
+
+TEST_F(MainWindowTest, SoundInputChoiceIsWrittenAtOnce) {
+  TForm1& f = Start("");
+  Action("device11")->trigger();
+  EXPECT_EQ(Key("DEVICE", "SOUND"), "1");
+  EXPECT_EQ(f.settings().soundDevice, 1);
+  EXPECT_EQ(f.Panels[4]->text(), "Card B");
+  f.default1->trigger();
+  EXPECT_EQ(Key("DEVICE", "SOUND"), "-1");
+  EXPECT_EQ(f.Panels[4]->text(), "default");
+}
+
+TEST_F(MainWindowTest, CloseSavesTheMenuStateAndExitDoesNot) {
+  {
+    TForm1& f = Start("N_MAX=0");
+    f.DeepDecoder1->trigger();
+    f.CoherentDetector1->trigger();
+    f.Spectrum1->trigger();
+    Action("N601")->trigger();
+    Action("N51")->trigger();
+    f.close();
+    EXPECT_EQ(Key("N_MAX"), "60");
+    EXPECT_EQ(Key("MIN_PEAK_SPACE"), "5");
+    EXPECT_EQ(Key("DEEP_DECODER"), "0");
+    EXPECT_EQ(Key("USE_COHERENT_DETECTOR"), "1");
+    EXPECT_EQ(Key("SPECTRUM_VISIBLE"), "0");
+    EXPECT_EQ(Key("UPLOAD_SPOT", "PSKREPORTER"), "0");
+    EXPECT_EQ(Key("WATERFALL_VISIBLE"), "1");
+  }
+  {
+    TForm1& f = Start("N_MAX=0");
+    const std::string before = vs32::test::ReadFile(ini);
+    f.DeepDecoder1->trigger();
+    Action("N701")->trigger();
+    f.Exit1->trigger();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(vs32::test::ReadFile(ini), before);
+  }
+}
+
+TEST_F(MainWindowTest, ACaptureFolderThatCannotBeCreatedStopsTheStartUp) {
+  TForm1& f = Start("CAPTURE_PATH=no/such/folder/");
+  f.show();
+  ASSERT_TRUE(test::WaitFor([&] { return !boxes.boxes.empty(); }, 2000));
+  bool found = false;
+  for (const BoxRequest& box : boxes.boxes) {
+    found |= box.text == "Cannot create no/such/folder/ directory.";
+  }
+  EXPECT_TRUE(found);
+  EXPECT_FALSE(f.workerRunning());
+  EXPECT_FALSE(std::filesystem::exists(dir / "my_detected.txt"));
+}
+
+TEST_F(MainWindowTest, UploadSwitchStartsAndEndsTheReporter) {
+  TForm1& f = Start("", "HOSTNAME=127.0.0.1\nPORT=47390\n");
+  f.show();
+  QApplication::processEvents();
+  f.UploadSpot1->trigger();
+  EXPECT_TRUE(f.settings().uploadSpots);
+  EXPECT_EQ(f.Panels[7]->text(), "UPLOAD");
+  EXPECT_FALSE(boxes.Has("PSKReporter Initialization"));
+  f.UploadSpot1->trigger();
+  EXPECT_FALSE(f.settings().uploadSpots);
+  EXPECT_EQ(f.Panels[7]->text(), "");
+}
+
+TEST_F(MainWindowTest, UploadSwitchReportsAReporterThatCannotStart) {
+  TForm1& f = Start("", "HOSTNAME=127.0.0.1\nPORT=notaport\n");
+  f.show();
+  QApplication::processEvents();
+  f.UploadSpot1->trigger();
+  const BoxRequest* box = boxes.Find("PSKReporter Initialization");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->text.startsWith("PSKReporter Init Error:\n"));
+  EXPECT_GT(box->text.size(), QString("PSKReporter Init Error:\n").size());
+  EXPECT_TRUE(f.UploadSpot1->isChecked());  // stays checked
+}
+
+TEST_F(MainWindowTest, SettingsDialogOpensFilledFromTheSettings) {
+  TForm1& f = Start("TIME_CALL_BLOCKED=900");
+  f.show();
+  f.Setupanothersettings1->trigger();
+  EXPECT_TRUE(f.form2()->isVisible());
+  EXPECT_EQ(f.form2()->Edit10->text(), "900");
+  EXPECT_EQ(f.form2()->Edit1->text(), "Q9XYZ");
+  f.form2()->Button2Click();
+  EXPECT_FALSE(f.form2()->isVisible());
+}
+
+}  // namespace
+}  // namespace vs32::gui
