@@ -1,0 +1,135 @@
+// Filter primitives of the receive chain: the run-time band-pass FIR in front of
+// the mixer, and the resonator + power smoother pair that makes up one channel of
+// the 1230-channel bank.
+//
+// Frequencies are normalised: cycles per sample of the rate the object runs at.
+// Every object is single-threaded, allocation-free after construction, and
+// rounds exactly where its comment says so: results must be bit-identical on
+// every machine (the engine is built with -ffp-contract=off).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vs32 {
+
+inline constexpr double kTwoPi = 6.283185307179586;
+
+// Windowed-sine band-pass FIR designed from its band edges.
+//
+// Taps = |3π / (hi − lo)| truncated, made even, capped at 256. The impulse
+// response is a Blackman window centred on the middle tap times a sine that
+// starts at tap 0, scaled so that the absolute coefficients sum to 1.
+class BandpassFir {
+ public:
+  static constexpr int kMaxTaps = 256;
+
+  // lo, hi: band edges in cycles per sample, lo < hi (both finite).
+  // Throws std::invalid_argument otherwise.
+  BandpassFir(float lo, float hi);
+
+  // One input sample in, one output sample out (single-precision sum over the
+  // taps, newest input times coefficient 0 first).
+  float Step(float x) {
+    pos_ = (pos_ == 0) ? taps_ - 1 : pos_ - 1;
+    history_[pos_] = x;
+    history_[pos_ + taps_] = x;  // second copy keeps the window contiguous
+    const float* h = &history_[pos_];
+    float y = 0.0f;
+    for (int j = 0; j < taps_; ++j) y += h[j] * coefficients_[j];
+    return y;
+  }
+
+  // Runs Step over n samples, input[i] -> output[i]. input and output may alias.
+  void FilterBlock(const float* input, int n, float* output);
+
+  int taps() const { return taps_; }
+  float centre() const { return centre_; }
+  // Coefficient i (applied to the input i samples old), 0 <= i < taps().
+  float coefficient(int i) const { return coefficients_[i]; }
+
+ private:
+  int taps_ = 0;
+  float centre_ = 0.0f;
+  int pos_ = 0;
+  std::array<float, kMaxTaps + 1> coefficients_{};
+  // History written twice (at pos and pos + taps): element pos + j is the input
+  // j samples old, the same values a shifting history would hold.
+  std::array<float, 2 * kMaxTaps> history_{};
+};
+
+// A cascade of identical one-pole low-pass stages in double precision.
+class PowerSmoother {
+ public:
+  static constexpr int kMaxStages = 8;
+
+  // cutoff: cycles per sample, finite, >= 0. stages: 1 .. kMaxStages.
+  // Throws std::invalid_argument otherwise.
+  PowerSmoother(float cutoff, int stages);
+
+  float Step(float x) {
+    stage_[0] = gain_ * x + pole_ * stage_[0];
+    for (int k = 1; k < stages_; ++k) stage_[k] = gain_ * stage_[k - 1] + pole_ * stage_[k];
+    return static_cast<float>(stage_[stages_ - 1]);
+  }
+
+  double pole() const { return pole_; }  // exp(−2π × cutoff)
+  double gain() const { return gain_; }  // 1 − pole
+  int stages() const { return stages_; }
+
+ private:
+  double gain_ = 0.0;
+  double pole_ = 0.0;
+  int stages_ = 0;
+  std::array<double, kMaxStages> stage_{};
+};
+
+// Two-pole band-pass with unity gain at its centre frequency. It also carries
+// the channel's oscillator phase for the coherent detector; Step never touches
+// the phase, the caller advances it.
+class ChannelResonator {
+ public:
+  static constexpr double kInitialPhase = kTwoPi / 1024;  // 0.006135923151542565
+
+  // f: centre frequency, bw: bandwidth argument (pole radius 1 − 3 × bw), both
+  // in cycles per sample; 0 < f <= 0.5, bw >= 0 (throws std::invalid_argument
+  // otherwise). The worker uses bw = 0.000244f.
+  ChannelResonator(float f, float bw);
+
+  // x in, latest output out (double; the caller rounds it).
+  double Step(float x) {
+    x2_ = x1_;
+    x1_ = x0_;
+    x0_ = x;
+    y2_ = y1_;
+    y1_ = y0_;
+    y0_ = a0_ * x0_ + a1_ * x1_ + a2_ * x2_ + b1_ * y1_ + b2_ * y2_;
+    return y0_;
+  }
+
+  // phase += 2π × f, then brought back to at most 2π by repeated subtraction.
+  void AdvancePhase() {
+    phase_ += phaseStep_;
+    while (phase_ > kTwoPi) phase_ -= kTwoPi;
+  }
+
+  double phase() const { return phase_; }
+  void set_phase(double radians) { phase_ = radians; }
+  double phase_step() const { return phaseStep_; }  // 2π × f
+  double frequency() const { return frequency_; }
+  double a0() const { return a0_; }
+  double a1() const { return a1_; }
+  double a2() const { return a2_; }
+  double b1() const { return b1_; }
+  double b2() const { return b2_; }
+
+ private:
+  double a0_, a1_, a2_, b1_, b2_;
+  double y0_ = 0, y1_ = 0, y2_ = 0;
+  double x0_ = 0, x1_ = 0, x2_ = 0;
+  double frequency_;
+  double phase_ = kInitialPhase;
+  double phaseStep_;
+};
+
+}  // namespace vs32
