@@ -260,7 +260,7 @@ TEST(SoundDeviceRead, WakeReaderEndsABlockedRead) {
   auto idle = std::async(std::launch::async, [&] { return dev.read(block.data(), nullptr, 1); });
   std::this_thread::sleep_for(100ms);
   dev.WakeReader();
-  ASSERT_EQ(idle.wait_for(500ms), std::future_status::ready);
+  ASSERT_EQ(idle.wait_for(700ms), std::future_status::ready);
   EXPECT_EQ(idle.get(), 0);
   // A stale wake does not outlive a new open.
   dev.WakeReader();
@@ -378,6 +378,13 @@ void CaptureInChild() {
   EXPECT_FALSE(dev.overrun());
   dev.closeInput();
   EXPECT_FALSE(dev.inputOpen());
+
+  // −1 opens the default input, here the only one there is.
+  dev.setInputDevice(SoundDevice::kDefaultDevice);
+  ASSERT_TRUE(dev.openInput(kCaptureRate, 16, 1, kCaptureRate));
+  ASSERT_EQ(dev.read(block.data(), nullptr, kCaptureRate), kCaptureRate);
+  EXPECT_EQ(block[kCaptureRate - 1], RawSample(kCaptureRate - 1) / 32770.0f);
+  EXPECT_TRUE(events.seen.empty());
 }
 
 TEST(SoundDeviceAlsaFile, CapturesSamplesOfARawFileThroughTheAudioLibrary) {
