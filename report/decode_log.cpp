@@ -162,18 +162,17 @@ LogCreation EnsureDecodeLog(const std::filesystem::path& path, std::string_view 
   return LogCreation::kCreated;
 }
 
-bool AppendDecodeLogLine(const std::filesystem::path& path, std::string_view line,
-                         std::string* error) {
+bool AppendTextLine(const std::filesystem::path& path, std::string_view line, std::string* error) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
-    SetError(error, Reason(path, "cannot open the decode log", errno));
+    SetError(error, Reason(path, "cannot open for appending", errno));
     return false;
   }
   const bool written = WriteLine(fd, line);
   const int code = errno;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed) {
-    SetError(error, Reason(path, "cannot write the decode log", written ? errno : code));
+    SetError(error, Reason(path, "cannot append", written ? errno : code));
     return false;
   }
   return true;

@@ -38,9 +38,11 @@ enum class LogCreation {
 LogCreation EnsureDecodeLog(const std::filesystem::path& path, std::string_view logHeader,
                             Program program, std::string* error = nullptr);
 
-// Appends "<line>\n" (opened, written, closed). False with a reason on failure.
-bool AppendDecodeLogLine(const std::filesystem::path& path, std::string_view line,
-                         std::string* error = nullptr);
+// Appends "<line>\n" to a growing text file: the decode log oldest first, or a
+// list file. The file is created when missing, opened, written and closed again.
+// False with a reason on failure.
+bool AppendTextLine(const std::filesystem::path& path, std::string_view line,
+                    std::string* error = nullptr);
 
 // Newest first: writes "<line>\n" right after the third line end of the log. A
 // log with fewer than three line ends (missing, empty, cut short) is replaced by

@@ -66,8 +66,8 @@ TEST(DecodeLogCreation, UnusableNamesAreReportedNotCreated) {
 
 TEST(DecodeLogAppend, AppendsLinesInOrderAndCreatesAMissingFileWithoutHeader) {
   TempDir dir;
-  EXPECT_TRUE(AppendDecodeLogLine(dir / "log.txt", "first"));
-  EXPECT_TRUE(AppendDecodeLogLine(dir / "log.txt", "second\tx"));
+  EXPECT_TRUE(AppendTextLine(dir / "log.txt", "first"));
+  EXPECT_TRUE(AppendTextLine(dir / "log.txt", "second\tx"));
   EXPECT_EQ(ReadFile(dir / "log.txt"), "first\nsecond\tx\n");
 }
 
@@ -75,7 +75,7 @@ TEST(DecodeLogAppend, FailureIsReported) {
   TempDir dir;
   std::filesystem::create_directory(dir / "adir");
   std::string error;
-  EXPECT_FALSE(AppendDecodeLogLine(dir / "adir", "line", &error));
+  EXPECT_FALSE(AppendTextLine(dir / "adir", "line", &error));
   EXPECT_FALSE(error.empty());
 }
 
