@@ -10,6 +10,7 @@
 // signal handler. SIGPIPE is ignored: a closed output pipe is not a reason to die.
 #pragma once
 
+#include <signal.h>
 #include <termios.h>
 
 #include <chrono>
