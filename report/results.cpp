@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdarg>
@@ -152,7 +153,13 @@ void ResultsProcessor::ProcessPending(int nowSeconds, bool all) {
   for (int i = 0; i < DecodeSlotTable::kSlots; ++i) {
     DecodeSlot slot;
     const bool taken = all ? slots_.TakeAny(i, slot) : slots_.TakeIfQuiet(i, nowSeconds, slot);
-    if (taken) Process(slot, nowSeconds);
+    if (!taken) continue;
+    try {
+      Process(slot, nowSeconds);
+    } catch (const std::exception& e) {
+      // The slot is already free; the next ones must still be reported.
+      output_.WriteFailed(e.what());
+    }
   }
 }
 
@@ -160,7 +167,8 @@ std::filesystem::path ResultsProcessor::InFolder(const std::filesystem::path& na
   return options_.folder.empty() ? name : options_.folder / name;
 }
 
-void ResultsProcessor::Process(const DecodeSlot& slot, int nowSeconds) {
+void ResultsProcessor::Process(DecodeSlot slot, int nowSeconds) {
+  slot.call[sizeof slot.call - 1] = '\0';
   NumericLocaleScope numbers(cLocale_);
   const bool console = program_ == Program::kConsole;
   const int channel = slot.channel;
@@ -206,9 +214,13 @@ void ResultsProcessor::Process(const DecodeSlot& slot, int nowSeconds) {
     ++entry.heardCount;
     if (distanceKm < 1) {
       if (secondHearing) AppendKnownList(slot.call);
-    } else if (ValidChannel(channel) && alwaysDecodeMask_[channel] == 0) {
-      alwaysDecodeMask_[channel] = 1;
-      AppendFrequencyList(frequencyHz);
+    } else if (ValidChannel(channel)) {
+      // The worker's channel selection reads the mask while it runs.
+      std::atomic_ref<int> flag(alwaysDecodeMask_[channel]);
+      if (flag.load(std::memory_order_relaxed) == 0) {
+        flag.store(1, std::memory_order_relaxed);
+        AppendFrequencyList(frequencyHz);
+      }
     }
     break;
   }
@@ -231,7 +243,6 @@ void ResultsProcessor::Process(const DecodeSlot& slot, int nowSeconds) {
 
   DecodeReport report;
   std::memcpy(report.call, slot.call, sizeof report.call);
-  report.call[sizeof report.call - 1] = '\0';
   report.channel = channel;
   report.frequencyHz = frequencyHz;
   report.distanceKm = distanceKm;

@@ -15,9 +15,7 @@
 
 #include <locale.h>
 
-#include <array>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -40,14 +38,14 @@ struct DecodeReport {
   double snrDb = 0;        // the slot's SNR plus the configured dB offset
   int attempts = 0;        // 0 for a correlation decode
   int result = 0;          // decode status: 2 or 1
-  char mark = ' ';         // ' ' clean, '?' check word only, 'c' correlation, '-' new call
-  char uploadMark = ' ';   // '+' spot accepted, 'x' refused or failed, ' ' none attempted
-  bool known = false;      // matched in the known-call table (not blocked)
-  bool hidden = false;     // hidden by the known-calls filter: not shown, logged or uploaded
-  bool fromWav = false;    // decoded from a recording
-  int slotTime = 0;        // seconds of the slot's last improving decode
-  int reportedAt = 0;      // seconds of the tick that reported it (the line's time stamp)
-  std::string_view line;   // the line as shown and logged (valid during the call only)
+  char mark = ' ';  // ' ' clean, '?' check word only, 'c' correlation, 'd' attempts -1, '-' new
+  char uploadMark = ' ';  // '+' spot accepted, 'x' refused or failed, ' ' none attempted
+  bool known = false;     // matched in the known-call table (not blocked)
+  bool hidden = false;    // hidden by the known-calls filter: not shown, logged or uploaded
+  bool fromWav = false;   // decoded from a recording
+  int slotTime = 0;       // seconds of the slot's last improving decode
+  int reportedAt = 0;     // seconds of the tick that reported it (the line's time stamp)
+  std::string_view line;  // the line as shown and logged (valid during the call only)
 };
 
 // Where results go. Every method is called on the thread that runs the ticks.
@@ -57,7 +55,8 @@ class ResultsOutput {
   // Every processed slot, hidden ones included, after all its effects.
   virtual void Decode(const DecodeReport& /*report*/) {}
   // A line for the decode list (windowed program: under the column header, newest
-  // first; console program: inserted at the top of the decode rows). No line feed.
+  // first; console program: inserted at the top of the decode rows, and carrying
+  // " <upload mark>" at its end). No line feed. Hidden decodes are not shown.
   virtual void ShowLine(std::string_view /*line*/) {}
   // Windowed program: label the waterfall at the channel and save it as an image.
   virtual void CaptureWaterfall(int /*channel*/, std::string_view /*call*/,
@@ -78,6 +77,9 @@ class SpotSender {
 
 // The real sender: the spot routine over the reporting component. Reads the
 // upload switch, MYCALL, MYQTH and the correlator switch at the moment of use.
+// The results processor alone decides what a recording may spot, so the spot
+// routine's own recording test is not used here. The windowed program wraps it
+// to show the outcome in its status bar.
 class ReporterSpotSender : public SpotSender {
  public:
   ReporterSpotSender(SpotReporter& reporter, ReporterRecord& record,
@@ -119,9 +121,11 @@ class ResultsProcessor {
   ResultsProcessor(const ResultsProcessor&) = delete;
   ResultsProcessor& operator=(const ResultsProcessor&) = delete;
 
-  // One results tick at `nowSeconds` (seconds since 1970, read once by the caller).
-  // `inputLevel` is the worker's smoothed input level (linear), `wavInput` whether
-  // a recording is being decoded now (no self-spot from a recording's level).
+  // One results tick at `nowSeconds` (seconds since 1970, read once by the caller;
+  // the slot table's clock, so a batch decoder passes recording time). `inputLevel`
+  // is the worker's smoothed input level (linear), `wavInput` whether a recording
+  // is being decoded now (no self-spot from a recording's level). Decodes of a
+  // recording are told by their slot's `fromWav`, never by this flag.
   void Tick(int nowSeconds, float inputLevel, bool wavInput = false);
 
   // End of a recording: reports every pending slot whatever its age, stamped
@@ -138,7 +142,7 @@ class ResultsProcessor {
 
  private:
   void ProcessPending(int nowSeconds, bool all);
-  void Process(const DecodeSlot& slot, int nowSeconds);
+  void Process(DecodeSlot slot, int nowSeconds);
   // The upload mark: '+' accepted, 'x' refused or failed, ' ' not attempted.
   char Upload(const DecodeSlot& slot, char mark, double frequencyHz, double snrDb);
   void WriteLog(std::string_view line);

@@ -16,6 +16,7 @@
 
 #include "config/known_calls.h"
 #include "engine/frame_codec.h"
+#include "report/ipfix_listener.h"
 #include "support/test_support.h"
 
 namespace vs32 {
@@ -722,6 +723,37 @@ TEST_F(ResultsSpots, PeriodicReporterCallsAndTheSelfSpot) {
   settings.uploadSpots = true;
   sender.throws = true;
   EXPECT_NO_THROW(results.Tick(kHour, 0.1f));
+}
+
+// ---- The real sender over the reporting component ----
+
+bool Contains(const test::Bytes& bytes, std::string_view text) {
+  return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+TEST(ResultsReporterSender, SendsWithTheProgramsIdentityAndFollowsTheUploadSwitch) {
+  test::UdpListener listener;
+  ReceiverSettings settings = DefaultSettings(Program::kConsole);
+  settings.myCall = "ZZ1ZZ";
+  settings.myLocator = "JO65HO";
+  settings.useCorrelator = true;
+  settings.uploadSpots = false;
+  SpotReporter reporter;
+  ReporterRecord record{};
+  StoreReporterAddress(record, "127.0.0.1", std::to_string(listener.port()));
+  ReporterSpotSender sender(reporter, record, settings, Program::kConsole);
+
+  EXPECT_FALSE(sender.Send("ZZ2AA", " ", 137500.0f, -20.0f));
+  EXPECT_EQ(reporter.Counters().spotsAccepted, 0u);
+
+  settings.uploadSpots = true;
+  EXPECT_TRUE(sender.Send("ZZ2AA", " ", 137500.0f, -20.0f));
+  EXPECT_EQ(reporter.Counters().spotsAccepted, 1u);
+  sender.Tickle();
+  const std::optional<test::Bytes> datagram = listener.Receive();
+  ASSERT_TRUE(datagram.has_value());
+  EXPECT_TRUE(Contains(*datagram, "ZZ2AA"));
+  EXPECT_TRUE(Contains(*datagram, "Vs32RxC v1.4+correlator"));
 }
 
 }  // namespace
