@@ -87,17 +87,60 @@ class TForm1::Events : public ReceiverEvents {
   TForm1* form_;
 };
 
+// Results processing's outputs: lines into the decode list, captures of the
+// waterfall.
+class TForm1::Output : public ResultsOutput {
+ public:
+  explicit Output(TForm1* form) : form_(form) {}
+  void ShowLine(std::string_view line) override {
+    form_->InsertMemoLine(1, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+  }
+  void CaptureWaterfall(int channel, std::string_view call, const std::string& path,
+                        const std::string& caption) override {
+    form_->ShowCapture(channel, std::string(call), path, caption);
+  }
+
+ private:
+  TForm1* form_;
+};
+
+// Spots through the reporter; every attempt shows its outcome in panel 7.
+class TForm1::Spots : public SpotSender {
+ public:
+  explicit Spots(TForm1* form)
+      : form_(form),
+        sender_(form->reporter_, form->reporterRecord_, form->settings_, Program::kWindowed) {}
+  bool Send(std::string_view call, std::string_view locator, float frequencyHz,
+            float reportDb) override {
+    const bool sent = sender_.Send(call, locator, frequencyHz, reportDb);
+    if (form_->settings_.uploadSpots) form_->Panels[7]->setText(sent ? "UPLOAD" : "no upload");
+    return sent;
+  }
+  void Tickle() override { sender_.Tickle(); }
+
+ private:
+  TForm1* form_;
+  ReporterSpotSender sender_;
+};
+
 TForm1::TForm1(FormEnvironment environment, QWidget* parent)
     : QMainWindow(parent),
       environment_(std::move(environment)),
       events_(std::make_unique<Events>(this)),
-      display_(std::make_unique<DisplayData>()) {
+      output_(std::make_unique<Output>(this)),
+      snapshot_(std::make_unique<DisplaySnapshot>()) {
   setObjectName("Form1");
   setWindowTitle(kWindowCaption);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  spots_ = std::make_unique<Spots>(this);
   sound_ = std::make_unique<SoundDevice>(events_.get());
+  chain_ = std::make_unique<ReceiveChain>(settings_, &knownCalls_, &loranMask_, &alwaysDecodeMask_,
+                                          &slots_, events_.get());
+  worker_ = std::make_unique<ReceiveWorker>(*chain_, *sound_, wav_, events_.get());
+  results_ = std::make_unique<ResultsProcessor>(Program::kWindowed, settings_, knownCalls_,
+                                                alwaysDecodeMask_, slots_, *output_, spots_.get());
   CreateControls();
   CreateMenus();
   layout()->setSizeConstraint(QLayout::SetFixedSize);  // single fixed border
@@ -539,10 +582,11 @@ double TForm1::ChannelFrequency(int channel) const {
 }
 
 void TForm1::OpenSoundInput() {
-  sound_->closeInput();
   sound_->closeOutput();
   sound_->setInputDevice(settings_.soundDevice);
-  sound_->openInput(settings_.inputRate, 16, 1, settings_.inputRate);
+  // While a recording is being decoded the input stays closed: the worker
+  // opens it again when the recording ends.
+  if (!wavInput()) sound_->openInput(settings_.inputRate, 16, 1, settings_.inputRate);
   sound_->openOutput(12000, 16, 1, 12000);
 }
 
@@ -631,12 +675,7 @@ void TForm1::SelectSoundInput(int device) {
         QString::fromStdString("Cannot write settings to " + iniPath_.string() + ": " + error));
   }
   settings_.soundDevice = device;
-  if (wavInput()) {
-    // The worker opens the input again when the recording ends.
-    sound_->setInputDevice(device);
-  } else {
-    OpenSoundInput();
-  }
+  OpenSoundInput();
   QAction* item = device < 0 ? default1 : devices[std::min(device, 8)];
   item->setChecked(true);
   Panels[4]->setText(item->text());
@@ -670,25 +709,10 @@ void TForm1::Setupanothersettings1Click() {
   form2_->Open(settings_);
 }
 
-SpotSettings TForm1::CurrentSpotSettings() const {
-  SpotSettings spot;
-  spot.uploading = settings_.uploadSpots;
-  spot.wavInput = wavInput();
-  spot.myCall = settings_.myCall;
-  spot.myLocator = settings_.myLocator;
-  spot.useCorrelator = settings_.useCorrelator;
-  spot.program = SpotProgram::kWindowed;
-  return spot;
-}
-
 bool TForm1::SendSelfSpot(float reportDb) {
-  const SpotSettings spot = CurrentSpotSettings();
-  if (!spot.uploading || spot.wavInput) return false;
+  if (!settings_.uploadSpots || wavInput()) return false;
   const float frequency = static_cast<float>(settings_.dialHz + settings_.bandStartHz + 50);
-  const bool sent = SendSpot(reporter_, reporterRecord_, spot, settings_.myCall,
-                             settings_.myLocator, frequency, reportDb);
-  Panels[7]->setText(sent ? "UPLOAD" : "no upload");
-  return sent;
+  return spots_->Send(settings_.myCall, settings_.myLocator, frequency, reportDb);
 }
 
 void TForm1::UploadSpot1Click() {
@@ -745,28 +769,46 @@ void TForm1::Image1DblClick() {
   PublishSelection();
 }
 
-// --- receive side (being wired to the receive worker) ---
-
 bool TForm1::workerRunning() const {
-  return false;
+  return worker_->running();
 }
 
 bool TForm1::wavInput() const {
-  return false;
+  return worker_->wavInput();
 }
 
-void TForm1::StartWorker() {}
+void TForm1::StartWorker() {
+  PublishSelection();
+  worker_->Start();
+}
 
-void TForm1::StopWorker() {}
+void TForm1::StopWorker() {
+  worker_->Stop();
+}
 
-void TForm1::PublishSelection() {}
+void TForm1::PublishSelection() {
+  chain_->selectedChannel.store(selectedChannel_);
+  chain_->channelSelected.store(channelSelected_);
+}
 
 void TForm1::WavEnded() {
   InsertMemoLine(1, "Done.");
   DecodeWAVfile1->setEnabled(true);
 }
 
-void TForm1::DecodeWAVfile1Click() {}
+void TForm1::DecodeWAVfile1Click() {
+  // One recording at a time: a second one would be opened under the worker.
+  if (wavInput()) return;
+  const QString name = wavChooser_();
+  if (name.isEmpty()) return;
+  std::string error;
+  if (!worker_->StartWav(name.toStdString(), &error)) {
+    MessageBox(BoxIcon::kWarning, "WAV error", QString::fromStdString(error));
+    return;
+  }
+  DecodeWAVfile1->setEnabled(false);
+  InsertMemoLine(1, "Processing file " + QFileInfo(name).fileName());
+}
 
 void TForm1::ShowCapture(int channel, const std::string& call, const std::string& path,
                          const std::string& caption) {
@@ -779,12 +821,16 @@ void TForm1::ShowCapture(int channel, const std::string& call, const std::string
 void TForm1::Timer1Timer() {
   QElapsedTimer clock;
   clock.start();
-  const DisplayData& d = *display_;
+  chain_->Snapshot(snapshot_.get());
+  const DisplaySnapshot& d = *snapshot_;
+  for (int k = 0; k < kChannels; ++k) holds_[k] = slots_.hold(k);
+
   if (Oscillogramm1->isChecked()) {
     if (channelSelected_) {
-      DrawChannelOscillogram(Image1->picture(), d.history.data(), d.recentMean);
+      DrawChannelOscillogram(Image1->picture(), d.selectedHistory.data(), d.selectedRecentMean);
     } else {
-      DrawInputOscillogram(Image1->picture(), d.input.data(), d.inputCount, d.blankedCount);
+      DrawInputOscillogram(Image1->picture(), d.inputBlock.data(),
+                           static_cast<int>(d.inputBlock.size()), d.blankedCount);
     }
     Image1->update();
   }
@@ -795,7 +841,7 @@ void TForm1::Timer1Timer() {
     marks.selectedChannel = selectedChannel_;
     marks.ignoreLoran = IgnoreLoran1->isChecked();
     marks.loranMask = loranMask_.data();
-    marks.decodeHold = d.decodeHold.data();
+    marks.decodeHold = holds_.data();
     marks.peakFlags = d.peakFlags.data();
     DrawSpectrum(Image2->picture(), d.spectrum.data(), d.channelPower.data(), scale, marks);
     Image2->update();
@@ -804,6 +850,13 @@ void TForm1::Timer1Timer() {
                                                Timer1->interval(), d.channelPower.data(), scale)) {
     Image3->update();
   }
+
+  // Logging, captures and uploads report their own failures; a tick never stops.
+  try {
+    results_->Tick(static_cast<int>(std::time(nullptr)), d.inputLevel, wavInput());
+  } catch (const std::exception&) {
+  }
+
   Panels[6]->setText(sound_->overrun() ? "*" : "");
   Panels[3]->setText(d.inputLevel > 0
                          ? QString::asprintf("Volume=%.1f dB", 20 * std::log10(d.inputLevel))

@@ -22,21 +22,20 @@
 #include <string>
 #include <vector>
 
+#include "audio/sound_device.h"
+#include "audio/wav_file.h"
 #include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
+#include "engine/decode_slots.h"
+#include "engine/receive_chain.h"
+#include "engine/receive_worker.h"
 #include "engine/receiver_events.h"
-#include "gui/display_data.h"
 #include "gui/image_view.h"
 #include "gui/message_box.h"
 #include "report/psk_reporter.h"
+#include "report/results.h"
 #include "report/send_spot.h"
-
-namespace vs32 {
-class SoundDevice;
-class ReceiveWorker;
-class ResultsProcessor;
-}  // namespace vs32
 
 namespace vs32::gui {
 
@@ -173,6 +172,8 @@ class TForm1 : public QMainWindow {
 
  private:
   class Events;
+  class Output;
+  class Spots;
 
   void CreateControls();
   void CreateMenus();
@@ -186,7 +187,6 @@ class TForm1 : public QMainWindow {
   void ShowPendingBoxes();
   void AppendFrequencyLine(const char* fileName);
   bool SendSelfSpot(float reportDb);
-  SpotSettings CurrentSpotSettings() const;
   void ShowCapture(int channel, const std::string& call, const std::string& path,
                    const std::string& caption);
   void WavEnded();
@@ -199,13 +199,21 @@ class TForm1 : public QMainWindow {
   KnownCallTable knownCalls_;
   ChannelMask loranMask_{};
   ChannelMask alwaysDecodeMask_{};
-  std::unique_ptr<Events> events_;
-  std::unique_ptr<SoundDevice> sound_;
-  // worker_ (receive worker) comes with the engine wiring
-
   SpotReporter reporter_;
   ReporterRecord reporterRecord_{};
-  std::unique_ptr<DisplayData> display_;
+  // The receive side, in the order it is built; the worker goes first when
+  // the window is destroyed.
+  std::unique_ptr<Events> events_;
+  std::unique_ptr<Output> output_;
+  std::unique_ptr<Spots> spots_;
+  std::unique_ptr<SoundDevice> sound_;
+  WavFile wav_;
+  DecodeSlotTable slots_;
+  std::unique_ptr<ReceiveChain> chain_;
+  std::unique_ptr<ReceiveWorker> worker_;
+  std::unique_ptr<ResultsProcessor> results_;
+  std::unique_ptr<DisplaySnapshot> snapshot_;
+  std::array<int, 1230> holds_{};
 
   TForm2* form2_ = nullptr;
   BoxFunction box_ = ShowModalBox;
