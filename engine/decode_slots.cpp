@@ -18,13 +18,15 @@ bool IsFree(const DecodeSlot& slot) {
 
 }  // namespace
 
-bool DecodeSlotTable::AcceptDecode(int channel, int status, const char* call, float ebNoDb,
-                                   int attempts, int nowSeconds, const double* spectrum,
-                                   double decodeThreshold, bool fromWav) {
-  if (!ValidChannel(channel) || call == nullptr || spectrum == nullptr) return false;
+AcceptOutcome DecodeSlotTable::AcceptDecode(int channel, int status, const char* call, float ebNoDb,
+                                            int attempts, int nowSeconds, const double* spectrum,
+                                            double decodeThreshold, bool fromWav) {
+  if (!ValidChannel(channel) || call == nullptr || spectrum == nullptr) {
+    return AcceptOutcome::kDropped;
+  }
   const bool accepted =
       status == 2 || (status == 1 && ebNoDb > decodeThreshold && hold(channel) <= 0);
-  if (!accepted) return false;
+  if (!accepted) return AcceptOutcome::kDropped;
 
   // Noise: every channel at least 10 away, summed in single precision.
   float sum = 0.0f;
@@ -49,7 +51,9 @@ bool DecodeSlotTable::AcceptDecode(int channel, int status, const char* call, fl
   // A free slot holds no callsign, so only slots in use are searched.
   for (DecodeSlot& slot : slots_) {
     if (IsFree(slot) || std::strcmp(slot.call, key) != 0) continue;
+    AcceptOutcome outcome = AcceptOutcome::kUnchanged;
     if (slot.ebno < ebNoDb || slot.result < status) {
+      outcome = AcceptOutcome::kImproved;
       slot.ebno = ebNoDb;
       slot.time = stamp;
       slot.channel_snr = channelSnr;
@@ -61,7 +65,7 @@ bool DecodeSlotTable::AcceptDecode(int channel, int status, const char* call, fl
     // Once a recording contributed, the slot stays marked, even when a live
     // decode improves it: the histories still hold the recording.
     slot.fromWav = slot.fromWav || fromWav;
-    return true;
+    return outcome;
   }
 
   DecodeSlot* target = &slots_[0];  // all in use: slot 0 is overwritten
@@ -81,7 +85,7 @@ bool DecodeSlotTable::AcceptDecode(int channel, int status, const char* call, fl
   target->attempts = attempts;
   target->used = 1;
   target->fromWav = fromWav;
-  return true;
+  return AcceptOutcome::kOpened;
 }
 
 void DecodeSlotTable::Free(DecodeSlot& slot) {

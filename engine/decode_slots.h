@@ -28,6 +28,14 @@ struct DecodeSlot {
   bool fromWav = false;    // a decode from a recording went into it: never spotted or captured
 };
 
+// What AcceptDecode did with a decoder outcome.
+enum class AcceptOutcome {
+  kDropped,    // failed the acceptance test (or unusable arguments)
+  kOpened,     // filled a free slot (or slot 0 when none was free)
+  kImproved,   // rewrote the figures of its call's slot
+  kUnchanged,  // its call's slot already held an equal or better decode
+};
+
 class DecodeSlotTable {
  public:
   static constexpr int kSlots = 1000;
@@ -48,10 +56,10 @@ class DecodeSlotTable {
   //   is stored as 1); spectrum: the 1230 long-term channel powers;
   //   decodeThreshold: dB; fromWav: the decode came from a recording.
   // Accepted: status 2; or status 1 with ebNoDb > decodeThreshold on a channel
-  // whose hold is 0 or less. Everything else is dropped. Returns whether the
-  // decode was accepted.
-  bool AcceptDecode(int channel, int status, const char* call, float ebNoDb, int attempts,
-                    int nowSeconds, const double* spectrum, double decodeThreshold, bool fromWav);
+  // whose hold is 0 or less. Everything else is dropped.
+  AcceptOutcome AcceptDecode(int channel, int status, const char* call, float ebNoDb, int attempts,
+                             int nowSeconds, const double* spectrum, double decodeThreshold,
+                             bool fromWav);
 
   // Results side: when slot `index` is in use and nowSeconds − time > 8, copies
   // it to `out`, frees it and returns true.
