@@ -1,0 +1,103 @@
+// Vs32RxC decodes a generated recording named on its command line: the decode
+// shows at row 8 of its screen, the log line is written, the station list
+// grows, and a recording's decode is never uploaded as a live spot.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "console/pty_process.h"
+#include "report/ipfix_listener.h"
+#include "support/test_support.h"
+
+namespace vs32 {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ConsoleE2e, GeneratedRecordingIsDecodedShownLoggedAndNotSpotted) {
+  test::TempDir dir;
+  std::filesystem::create_directory(dir / "recordings");
+  const auto recording = dir / "recordings" / "q1abc.wav";
+  const auto gen = test::RunCommand({test::BuiltProgram("vs32gen"), "-o", recording.string(),
+                                     "--station", "Q1ABC:1500:-15", "--seed", "3"});
+  ASSERT_EQ(gen.status, 0) << gen.err;
+
+  // The station knows Q1ABC (about 111 km away); the known-calls filter is on
+  // (the default), so only known stations show. Uploading is on, to a local
+  // listener.
+  test::UdpListener listener;
+  test::WriteFile(dir / "callsloc.txt", "Q1ABC JO02AA\n");
+  test::WriteFile(dir / "station.INI",
+                  "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\n[PSKREPORTER]\nUPLOAD_SPOT=1\n"
+                  "HOSTNAME=127.0.0.1\nPORT=" +
+                      std::to_string(listener.port()) + "\n");
+
+  test::PtyProcess p;
+  ASSERT_TRUE(p.Start({test::BuiltProgram("Vs32RxC"), recording.string()}, dir.path().string(),
+                      {"VS32_INI=" + (dir / "station.INI").string()}));
+  // The spinner takes the first column of the message row.
+  ASSERT_TRUE(p.WaitForRow(4, " processing file q1abc.wav", 30s)) << p.screen().Text();
+
+  // The recording is decoded as fast as the machine allows; the decode is
+  // reported once its slot has been quiet for 8 s.
+  ASSERT_TRUE(p.WaitForRow(8, "Q1ABC", 900s)) << p.screen().Text();
+  const std::string row8 = p.screen().Row(8);
+  EXPECT_TRUE(std::regex_match(
+      row8,
+      std::regex(
+          R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  Q1ABC 137500\.\d\d   111 km \d+\.\d+dB +-\d+\.\d+dB +\d+)")))
+      << row8;
+  EXPECT_EQ(p.screen().Row(9), "") << "only the known station shows";
+  EXPECT_EQ(p.screen().Row(7), std::string(71, '-'));
+
+  // The log: header block, then the line with the decode mark ' ' (a known
+  // station) and the upload mark ' ' (a recording is never uploaded). It is
+  // written right after the line is shown.
+  std::string log;
+  for (int i = 0; i < 100 && log.find("Q1ABC") == std::string::npos; ++i) {
+    p.ReadFor(100ms);
+    log = test::ReadFile(dir / "my_detected.txt");
+  }
+  EXPECT_TRUE(std::regex_match(
+      log, std::regex("Q9XYZ JO01AA Vesta-32 decoded \\(Vs32RxC ZZ0ZZZ software\\)\n\n"
+                      "   DATE     TIME     CALL    FREQ      QRB     Eb/No\t  SNR\tDEC   U\n"
+                      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  Q1ABC 137500\.\d\d   111 km )"
+                      R"(\d+\.\ddB\t-\d+\.\ddB\t {0,2}\d+    \n)")))
+      << log;
+  // The time stamp on the screen is the one in the log.
+  EXPECT_NE(log.find(row8.substr(0, 19)), std::string::npos);
+  // A station with a position heard on a new frequency: the frequency list grows.
+  EXPECT_TRUE(
+      std::regex_match(test::ReadFile(dir / "freq_list.txt"), std::regex(R"(137500\.\d{3}\n)")));
+
+  // The file ends: its line goes, and the program carries on live.
+  ASSERT_TRUE(p.WaitFor([](const test::VtScreen& v) { return v.Row(4).size() <= 1; }, 900s))
+      << p.screen().Text();
+  EXPECT_TRUE(p.Running());
+  EXPECT_NE(p.screen().Row(8).find("Q1ABC"), std::string::npos);
+
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.WaitExit(30s), 0);
+
+  // What reached the spot service: the station's own report (queued at start,
+  // sent at the latest on the way out; a 20-minute repeat may come too), and
+  // nothing about Q1ABC.
+  test::TemplateStore templates;
+  int ownSpots = 0;
+  for (const auto& datagram : listener.ReceiveAll(1000)) {
+    const test::ParsedMessage m = test::ParseIpfix(datagram, templates);
+    EXPECT_TRUE(m.errors.empty());
+    for (const test::DataRecord* r : m.RecordsOf(0x9993)) {
+      EXPECT_EQ(r->Text("30351.1"), "Q9XYZ");
+      ++ownSpots;
+    }
+  }
+  EXPECT_GE(ownSpots, 1);
+}
+
+}  // namespace
+}  // namespace vs32
