@@ -447,5 +447,85 @@ TEST_F(MainWindowTest, SettingsDialogOpensFilledFromTheSettings) {
   EXPECT_FALSE(f.form2()->isVisible());
 }
 
+TEST_F(MainWindowTest, ApplyRestartsTheWorkerWithTheNewKeys) {
+  vs32::test::WriteFile(dir / "callsloc.txt", "Q1BBB JO01AA\n");
+  TForm1& f = Start("TIME_CALL_BLOCKED=600");
+  f.show();
+  ASSERT_TRUE(f.workerRunning());
+  ASSERT_EQ(f.knownCalls().size(), 1);
+  Action("N501")->trigger();
+  vs32::test::WriteFile(dir / "callsloc.txt", "Q1BBB JO01AA\nQ1DDD KO85AA\n");
+
+  f.Setupanothersettings1->trigger();
+  TForm2& dialog = *f.form2();
+  dialog.Edit1->setText("Q1NEW");
+  dialog.ComboBox2->setEditText("6000");
+  dialog.ComboBox1->setEditText("135000");
+  dialog.Edit10->setText("900");
+  dialog.Button1->click();
+
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_TRUE(f.workerRunning());
+  EXPECT_EQ(f.settings().bandStartHz, 5950);
+  EXPECT_EQ(f.settings().inputRate, 48000);  // the wide path, input reopened at its rate
+  EXPECT_EQ(f.settings().dialHz, 135000);
+  EXPECT_EQ(f.settings().callBlockSeconds, 900);
+  EXPECT_EQ(f.settings().myCall, "Q1NEW");
+  EXPECT_EQ(f.settings().logHeader, "Q1NEW JO01AA Vesta-32 decoded (Vs32Rx ZZ0ZZZ software)");
+  EXPECT_EQ(f.Panels[0]->text(), "Dial=135000Hz");
+  EXPECT_EQ(f.Panels[1]->text(), "Fc=6000Hz");
+  EXPECT_EQ(f.knownCalls().size(), 2);  // rebuilt from the edited list
+  // The peak values were re-read too, and the menu shows what is used.
+  EXPECT_EQ(f.settings().maxPeaks, -1);
+  EXPECT_TRUE(f.auto1->isChecked());
+}
+
+TEST_F(MainWindowTest, ApplyWithACaptureFolderThatCannotBeCreatedLeavesTheWorkerStopped) {
+  TForm1& f = Start("");
+  f.show();
+  QApplication::processEvents();
+  f.Setupanothersettings1->trigger();
+  f.form2()->Edit4->setText("no/such/folder/");
+  f.form2()->Button1->click();
+  const BoxRequest* box = boxes.Find("VS-32 RX");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text, "Cannot create no/such/folder/ directory.");
+  EXPECT_FALSE(f.workerRunning());
+  // The next good Apply starts it again.
+  f.Setupanothersettings1->trigger();
+  f.form2()->Edit4->setText("Captures");
+  f.form2()->Button1->click();
+  EXPECT_TRUE(f.workerRunning());
+  EXPECT_EQ(f.settings().capturePath, "Captures/");
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "Captures"));
+  EXPECT_EQ(Key("CAPTURE_PATH"), "Captures/");
+}
+
+TEST_F(MainWindowTest, TimerTickWithoutSignalLeavesTheVolumeEmpty) {
+  TForm1& f = Start("");
+  f.Timer1Timer();
+  EXPECT_EQ(f.Panels[6]->text(), "");
+  EXPECT_GE(f.lastTickMicros(), 0);
+  // Nothing published yet: the spectrum is grey, the oscillogram black.
+  EXPECT_EQ(f.Image2->picture().pixelColor(300, 30), QColor(128, 128, 128));
+  EXPECT_EQ(f.Image1->picture().pixelColor(300, 10), QColor(Qt::black));
+}
+
+TEST(DesktopEntryTest, NamesTheProgramItsTitleAndIcon) {
+  const std::string entry =
+      vs32::test::ReadFile(std::filesystem::path(VS32_SOURCE_DIR) / "gui" / "vs32rx.desktop");
+  EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
+  for (const char* line : {"\nType=Application\n", "\nName=VS-32 RX\n", "\nExec=Vs32Rx\n",
+                           "\nIcon=vs32rx\n", "\nTerminal=false\n"}) {
+    EXPECT_NE(entry.find(line), std::string::npos) << line;
+  }
+  // The icon it names is an SVG picture of the usual launcher size.
+  const std::string icon =
+      vs32::test::ReadFile(std::filesystem::path(VS32_SOURCE_DIR) / "gui" / "vs32rx.svg");
+  EXPECT_NE(icon.find("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\""),
+            std::string::npos);
+  EXPECT_NE(icon.find("</svg>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vs32::gui

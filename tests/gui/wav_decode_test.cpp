@@ -103,6 +103,9 @@ TEST_F(WavDecodeTest, GeneratedRecordingDecodesIntoTheListAndTheLog) {
 
   EXPECT_FALSE(form->wavInput());
   EXPECT_TRUE(form->DecodeWAVfile1->isEnabled());
+  // The worker's channel count reached panel 5 through the main thread.
+  EXPECT_TRUE(QRegularExpression("^[1-9]\\d*/1230$").match(form->Panels[5]->text()).hasMatch())
+      << form->Panels[5]->text().toStdString();
   const std::string log = vs32::test::ReadFile(dir / "my_detected.txt");
   EXPECT_NE(log.find(lines[decode].toStdString() + "\n"), std::string::npos) << log;
   // A decode from a recording is never captured.
