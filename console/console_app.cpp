@@ -95,7 +95,8 @@ int ConsoleApp::Run(const std::vector<std::string>& args) {
     return StopAfterMessage();
   }
 
-  // 3. Settings, then the reporter.
+  // 3. Settings, then the reporter. Without a call and locator the run stops at
+  // step 11 and could not report anything: no name look-up, no socket then.
   const IniChoice ini = ChooseIniPath(ProgramName(Program::kConsole), io_.environment);
   iniPath_ = ini.path;
   screen_.Message(ini.message);
@@ -103,7 +104,8 @@ int ConsoleApp::Run(const std::vector<std::string>& args) {
   for (const auto& warning : loaded.warnings) screen_.Message(warning);
   reporter_ = std::make_unique<SpotReporter>();
   StoreReporterAddress(record_, settings_.reporterHost, settings_.reporterPort);
-  if (settings_.uploadSpots && InitializeReporter(*reporter_, record_) != 0) {
+  const bool stationSet = !settings_.myCall.empty() && !settings_.myLocator.empty();
+  if (settings_.uploadSpots && stationSet && InitializeReporter(*reporter_, record_) != 0) {
     screen_.Message("PSKReporter Init Error: " + ReporterMessage(*reporter_));
   }
 
@@ -133,7 +135,7 @@ int ConsoleApp::Run(const std::vector<std::string>& args) {
   screen_.PrintAt(1, kStationRow, StationLine(settings_));
 
   // 11. Without a station call and locator nothing is started.
-  if (settings_.myCall.empty() || settings_.myLocator.empty()) {
+  if (!stationSet) {
     screen_.PrintAt(1, kMessageRow, kEmptyCallMessage);
     return StopAfterMessage();
   }

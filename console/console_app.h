@@ -93,6 +93,7 @@ class ConsoleApp {
   bool workerStarted() const { return workerStarted_; }
   const ReceiverSettings& settings() const { return settings_; }
   const std::filesystem::path& iniPath() const { return iniPath_; }
+  const SpotReporter* reporter() const { return reporter_.get(); }
 
  private:
   // Prints the text, waits for a key (not when input is not a terminal) and

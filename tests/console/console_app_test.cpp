@@ -12,6 +12,7 @@
 
 #include "console/console_texts.h"
 #include "console/vt_screen.h"
+#include "report/ipfix_listener.h"
 #include "support/test_support.h"
 
 // The console program's sources are not in a library: the pieces under test
@@ -137,9 +138,12 @@ TEST_F(ConsoleRun, HelpWordStopsBeforeTheSettings) {
 }
 
 TEST_F(ConsoleRun, EmptyCallStartsNothing) {
-  test::WriteFile(ini(), "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=\n");
+  // Uploading on: still no contact with the reporting service.
+  test::WriteFile(ini(), "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=\n[PSKREPORTER]\nHOSTNAME=127.0.0.1\n");
   EXPECT_EQ(Run({}), 0);
   EXPECT_FALSE(app_->workerStarted());
+  ASSERT_NE(app_->reporter(), nullptr);
+  EXPECT_FALSE(app_->reporter()->Connected());
   EXPECT_FALSE(std::filesystem::exists(dir_ / "my_detected.txt"));
   const std::string text = out_.Bytes();
   EXPECT_EQ(text.substr(text.size() - kEmptyCallMessage.size()), kEmptyCallMessage);
@@ -149,9 +153,11 @@ TEST_F(ConsoleRun, EmptyCallStartsNothing) {
 }
 
 TEST_F(ConsoleRun, WavErrorEndsTheRunAfterTheWorkerStarted) {
+  test::UdpListener listener;
   test::WriteFile(ini(),
                   "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\nF_CENTER=6000\n[PSKREPORTER]\n"
-                  "UPLOAD_SPOT=0\n");
+                  "HOSTNAME=127.0.0.1\nPORT=" +
+                      std::to_string(listener.port()) + "\n");
   // A 12000-sps 16-bit file (two frames) for the 48000-sps path (F_CENTER from 5500 on).
   const unsigned char wav[] = {'R',  'I',  'F', 'F', 40,   0,    0, 0, 'W', 'A', 'V', 'E',
                                'f',  'm',  't', ' ', 16,   0,    0, 0, 1,   0,   1,   0,
@@ -160,6 +166,15 @@ TEST_F(ConsoleRun, WavErrorEndsTheRunAfterTheWorkerStarted) {
   test::WriteFile(dir_ / "narrow.wav", std::string(reinterpret_cast<const char*>(wav), sizeof wav));
   EXPECT_EQ(Run({"narrow.wav"}), 0);
   EXPECT_TRUE(app_->workerStarted());
+  // The reporter was set up at start-up and the station's own spot, queued
+  // then, went out on the way out.
+  EXPECT_TRUE(app_->reporter()->Connected());
+  const auto datagram = listener.Receive(2000);
+  ASSERT_TRUE(datagram.has_value());
+  test::TemplateStore templates;
+  const auto message = test::ParseIpfix(*datagram, templates);
+  ASSERT_EQ(message.RecordsOf(0x9993).size(), 1u);
+  EXPECT_EQ(message.RecordsOf(0x9993)[0]->Text("30351.1"), "Q9XYZ");
   const std::string text = out_.Bytes();
   EXPECT_NE(text.find("\nERROR: narrow.wav WAV-file must be 48000 sps, 16 bit!\n"),
             std::string::npos)
