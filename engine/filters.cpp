@@ -44,7 +44,26 @@ BandpassFir::BandpassFir(float lo, float hi) {
 }
 
 void BandpassFir::FilterBlock(const float* input, int n, float* output) {
-  for (int i = 0; i < n; ++i) output[i] = Step(input[i]);
+  if (taps_ == 0) {
+    for (int i = 0; i < n; ++i) output[i] = 0.0f;
+    return;
+  }
+  const int past = taps_ - 1;
+  while (n > 0) {
+    const int m = n < kChunk ? n : kChunk;
+    // The input j samples old sits at history_[pos_ + j − 1].
+    for (int i = 0; i < past; ++i) run_[i] = history_[pos_ + past - 1 - i];
+    for (int i = 0; i < m; ++i) run_[past + i] = input[i];
+    FirKernel(coefficients_.data(), taps_, run_.data() + past, m, output);
+    for (int i = 0; i < m; ++i) {
+      pos_ = (pos_ == 0) ? taps_ - 1 : pos_ - 1;
+      history_[pos_] = run_[past + i];
+      history_[pos_ + taps_] = run_[past + i];
+    }
+    input += m;
+    output += m;
+    n -= m;
+  }
 }
 
 PowerSmoother::PowerSmoother(float cutoff, int stages) {

@@ -19,6 +19,8 @@
 
 #include <array>
 
+#include "engine/filters.h"
+
 namespace vs32 {
 
 inline constexpr int kBandFirTaps = 255;
@@ -49,23 +51,41 @@ class FixedFir {
     return y;
   }
 
-  // Filters n samples in place.
-  void FilterInPlace(float* samples, int n) {
-    for (int i = 0; i < n; ++i) samples[i] = Step(samples[i]);
-  }
+  // Filters n samples in place; the same results as Step, faster.
+  void FilterInPlace(float* samples, int n) { Filter(samples, n, samples); }
 
-  // Filters n samples, input[i] -> output[i].
+  // Filters n samples, input[i] -> output[i] (the arrays may be the same); the
+  // same results as Step, faster.
   void Filter(const float* input, int n, float* output) {
-    for (int i = 0; i < n; ++i) output[i] = Step(input[i]);
+    constexpr int kPast = N - 1;
+    while (n > 0) {
+      const int m = n < kChunk ? n : kChunk;
+      // The input j samples old sits at buffer_[p_ + j].
+      for (int i = 0; i < kPast; ++i) run_[i] = buffer_[p_ + kPast - i];
+      for (int i = 0; i < m; ++i) run_[kPast + i] = input[i];
+      FirKernel(coefficients_, N, run_.data() + kPast, m, output);
+      for (int i = 0; i < m; ++i) {
+        buffer_[p_] = run_[kPast + i];
+        buffer_[p_ + N] = run_[kPast + i];
+        p_ = (p_ == 0) ? N - 1 : p_ - 1;
+      }
+      input += m;
+      output += m;
+      n -= m;
+    }
   }
 
   int position() const { return p_; }  // the write position of the next Step
   const float* coefficients() const { return coefficients_; }
 
  private:
+  static constexpr int kChunk = 256;  // samples per FirKernel call in Filter
+
   const float* coefficients_;
   int p_ = 0;
   std::array<float, 2 * N> buffer_{};
+  // Filter's run of samples: the last N − 1 inputs oldest first, then the chunk.
+  std::array<float, N - 1 + kChunk> run_{};
 };
 
 class BandFir1500 : public FixedFir<kBandFirTaps> {

@@ -64,15 +64,41 @@ TEST(FixedFirBuffer, EveryFilterMatchesTheLiteralCircularBufferBitForBit) {
   ExpectLiteralCircularBuffer<BandFir2500>(kBandFir2500Coefficients, 4);
 }
 
-TEST(FixedFirBuffer, BlockFormsEqualSingleSteps) {
-  std::vector<float> in(1000);
-  for (int i = 0; i < 1000; ++i) in[i] = std::sin(0.7f * i) * (i % 7 == 0 ? 3.0f : 1.0f);
-  BandFir2000 a, b, c;
-  std::vector<float> out(1000);
-  a.Filter(in.data(), 1000, out.data());
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(out[i], b.Step(in[i])) << i;
-  c.FilterInPlace(in.data(), 1000);
-  EXPECT_EQ(in, out);
+TEST(FixedFirBuffer, BlockFormsEqualSingleStepsBitForBit) {
+  // Blocks of every awkward length, in place and not, mixed with single
+  // steps: the fast block path must hand over the same state as the steps.
+  std::vector<float> in(4000);
+  for (int i = 0; i < 4000; ++i) in[i] = std::sin(0.7f * i) * (i % 7 == 0 ? 3.0f : 1.0f);
+  BandFir2000 stepped, blocked;
+  std::vector<float> expected(4000), got(4000);
+  for (int i = 0; i < 4000; ++i) expected[i] = stepped.Step(in[i]);
+  const int lengths[] = {1, 7, 8, 9, 255, 256, 257, 600, 0, 3, 1000};
+  int at = 0;
+  bool inPlace = false;
+  for (int len : lengths) {
+    if (inPlace) {
+      std::copy(in.begin() + at, in.begin() + at + len, got.begin() + at);
+      blocked.FilterInPlace(got.data() + at, len);
+    } else {
+      blocked.Filter(in.data() + at, len, got.data() + at);
+    }
+    at += len;
+    inPlace = !inPlace;
+    got[at] = blocked.Step(in[at]);  // and one single step between blocks
+    ++at;
+  }
+  got.resize(at);
+  expected.resize(at);
+  EXPECT_EQ(got, expected);
+}
+
+TEST(FixedFirBuffer, BlockThenStepsMatchTheLiteralPosition) {
+  MixLowpass a, b;
+  std::vector<float> x(100, 0.5f);
+  a.FilterInPlace(x.data(), 100);
+  for (int i = 0; i < 100; ++i) b.Step(0.5f);
+  EXPECT_EQ(a.position(), b.position());
+  EXPECT_EQ(a.position(), (kMixLowpassTaps - 100 % kMixLowpassTaps) % kMixLowpassTaps);
 }
 
 TEST(FixedFirBuffer, StateCarriesAcrossBlocks) {
