@@ -61,6 +61,27 @@ void BM_ChannelStepAllChannels(benchmark::State& state) {
 }
 BENCHMARK(BM_ChannelStepAllChannels);
 
+// The same step through ChannelBank, channel arrays side by side.
+void BM_ChannelBankStepAllChannels(benchmark::State& state) {
+  std::vector<float> f(kBankChannels);
+  for (int c = 0; c < kBankChannels; ++c) {
+    const float hz = static_cast<float>(c * 0.08130081300813008 + 100);
+    f[c] = static_cast<float>(static_cast<double>(hz) * (1.0 / 12000) * 24);
+  }
+  ChannelBank bank(f.data(), kBankChannels, 0.000244f, 1.0f / 2048);
+  std::vector<float> detector(kBankChannels), power(kBankChannels);
+  const std::vector<float> input = NoiseBlock(500, 1);
+  int t = 0;
+  for (auto _ : state) {
+    bank.Step(input[t], detector.data(), power.data());
+    t = (t + 1) % 500;
+    benchmark::DoNotOptimize(power.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kBankChannels);
+}
+BENCHMARK(BM_ChannelBankStepAllChannels);
+
 template <typename Filter>
 void BM_FixedFirBlock(benchmark::State& state) {
   Filter fir;

@@ -163,4 +163,49 @@ class ChannelResonator {
   double phaseStep_;
 };
 
+// The whole channel bank stepped at once: for every channel a ChannelResonator,
+// a detector and a three-stage PowerSmoother, stored array by array so the
+// compiler can work on several channels per instruction. Each channel's
+// arithmetic is exactly that of the single objects (same operations, same
+// order, same roundings), so results are bit-identical to them.
+class ChannelBank {
+ public:
+  static constexpr int kMaxChannels = 1230;
+  static constexpr int kStages = 3;
+
+  // frequencies: `count` centre frequencies (cycles per sample, as for
+  // ChannelResonator), 1 <= count <= kMaxChannels; bw: resonator bandwidth
+  // argument; cutoff: smoother cutoff (cycles per sample). Throws
+  // std::invalid_argument on values the single objects would refuse.
+  ChannelBank(const float* frequencies, int count, float bw, float cutoff);
+
+  // One channel step with the plain detector: y rounded to float, power y².
+  // Writes `count` detector powers and smoothed powers.
+  void Step(float x, float* detectorPower, float* channelPower);
+
+  // One channel step with the coherent detector: I = y cos φ and Q = y sin φ,
+  // each rounded to float, power I² + Q², then φ advances by 2π f (brought
+  // back below 2π by subtraction).
+  void StepCoherent(float x, float* detectorPower, float* channelPower);
+
+  int count() const { return count_; }
+  double phase(int c) const { return phase_[c]; }
+
+ private:
+  float Smooth(int c, float power) {
+    s0_[c] = gain_ * power + pole_ * s0_[c];
+    s1_[c] = gain_ * s0_[c] + pole_ * s1_[c];
+    s2_[c] = gain_ * s1_[c] + pole_ * s2_[c];
+    return static_cast<float>(s2_[c]);
+  }
+
+  int count_ = 0;
+  double gain_ = 0, pole_ = 0;
+  double x0_ = 0, x1_ = 0, x2_ = 0;  // the input history is common to every channel
+  std::array<double, kMaxChannels> a0_{}, a1_{}, a2_{}, b1_{}, b2_{};
+  std::array<double, kMaxChannels> y0_{}, y1_{};
+  std::array<double, kMaxChannels> s0_{}, s1_{}, s2_{};
+  std::array<double, kMaxChannels> phase_{}, phaseStep_{};
+};
+
 }  // namespace vs32

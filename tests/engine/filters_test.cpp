@@ -251,5 +251,67 @@ TEST(ChannelResonator, RejectsAZeroFrequency) {
   EXPECT_THROW(ChannelResonator(0.3f, NAN), std::invalid_argument);
 }
 
+// --- ChannelBank -----------------------------------------------------------------
+
+// The worker's channel frequencies, formed in two float roundings.
+std::vector<float> WorkerFrequencies() {
+  std::vector<float> f(ChannelBank::kMaxChannels);
+  for (int c = 0; c < ChannelBank::kMaxChannels; ++c) {
+    const float hz = static_cast<float>(c * 0.08130081300813008 + 100);
+    f[c] = static_cast<float>(static_cast<double>(hz) * (1.0 / 12000) * 24);
+  }
+  return f;
+}
+
+TEST(ChannelBank, MatchesTheSingleObjectsBitForBitWithBothDetectors) {
+  const std::vector<float> f = WorkerFrequencies();
+  ChannelBank bank(f.data(), ChannelBank::kMaxChannels, kWorkerBandwidth, 1.0f / 2048);
+  std::vector<ChannelResonator> resonators;
+  std::vector<PowerSmoother> smoothers;
+  for (float fc : f) {
+    resonators.emplace_back(fc, kWorkerBandwidth);
+    smoothers.emplace_back(1.0f / 2048, 3);
+  }
+  std::vector<float> detector(f.size()), power(f.size());
+  std::mt19937 rng(5);
+  std::normal_distribution<float> g(0.0f, 0.5f);
+  for (int step = 0; step < 600; ++step) {
+    const float x = g(rng);
+    const bool coherent = step >= 300;  // the switch can change at any step
+    if (coherent) {
+      bank.StepCoherent(x, detector.data(), power.data());
+    } else {
+      bank.Step(x, detector.data(), power.data());
+    }
+    for (size_t c = 0; c < f.size(); ++c) {
+      const double y = resonators[c].Step(x);
+      float p;
+      if (coherent) {
+        const float i = static_cast<float>(y * std::cos(resonators[c].phase()));
+        const float q = static_cast<float>(y * std::sin(resonators[c].phase()));
+        resonators[c].AdvancePhase();
+        p = i * i + q * q;
+      } else {
+        const float yf = static_cast<float>(y);
+        p = yf * yf;
+      }
+      ASSERT_EQ(detector[c], p) << "step " << step << " channel " << c;
+      ASSERT_EQ(power[c], smoothers[c].Step(p)) << "step " << step << " channel " << c;
+      ASSERT_EQ(bank.phase(c), resonators[c].phase()) << "step " << step << " channel " << c;
+    }
+  }
+}
+
+TEST(ChannelBank, RefusesWhatTheSingleObjectsRefuse) {
+  const float good[2] = {0.2f, 0.3f};
+  const float zero[2] = {0.2f, 0.0f};
+  EXPECT_THROW(ChannelBank(good, 0, kWorkerBandwidth, 1.0f / 2048), std::invalid_argument);
+  EXPECT_THROW(ChannelBank(good, ChannelBank::kMaxChannels + 1, kWorkerBandwidth, 1.0f / 2048),
+               std::invalid_argument);
+  EXPECT_THROW(ChannelBank(zero, 2, kWorkerBandwidth, 1.0f / 2048), std::invalid_argument);
+  EXPECT_THROW(ChannelBank(good, 2, kWorkerBandwidth, NAN), std::invalid_argument);
+  EXPECT_THROW(ChannelBank(nullptr, 2, kWorkerBandwidth, 1.0f / 2048), std::invalid_argument);
+}
+
 }  // namespace
 }  // namespace vs32
