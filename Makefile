@@ -13,8 +13,12 @@ demo: setup build
 	@mkdir -p $(DEMO_DIR)
 	@echo "== frame of Q1ABC =="
 	@$(BUILD)/vs32gen --frame Q1ABC
-	@$(BUILD)/vs32gen -o $(DEMO_DIR)/demo.wav --station Q1ABC:1500:-20 --duration 2100 --seed 1
-	@echo "== wrote $(DEMO_DIR)/demo.wav =="
+	@echo "== generating a 35-minute recording: Q1ABC at -20 dB, QA2XY at -28 dB (in 2500 Hz) =="
+	@$(BUILD)/vs32gen -o $(DEMO_DIR)/261208_1200.wav --seed 7 \
+	    --station Q1ABC:1482.5203:-20:40 --station QA2XY:1515.0407:-28:60
+	@printf 'Q1ABC JO65HO\nQA2XY IO91WM\n' > $(DEMO_DIR)/callsloc.txt
+	@echo "== decoding it with vs32decode (stations listed in $(DEMO_DIR)/callsloc.txt) =="
+	@$(BUILD)/vs32decode --lists $(DEMO_DIR) --timing $(DEMO_DIR)/261208_1200.wav
 
 test: setup build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -1,0 +1,446 @@
+// vs32decode: the batch decoder. Runs the receive chain and the programs'
+// acceptance rules over recordings as fast as the CPU allows, in recording
+// time, and prints what was decoded.
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/wav_file.h"
+#include "config/list_files.h"
+#include "config/settings.h"
+#include "engine/receive_chain.h"
+#include "engine/version.h"
+#include "report/results.h"
+
+using namespace vs32;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vs32decode [--ini FILE] [--lists DIR] [--center HZ] [--dial HZ] [--depth 0|1|2]\n"
+    "                  [--no-correlator] [--all] [--format text|tsv|json] [--jobs N]\n"
+    "                  [--timing] FILE.wav...\n";
+
+constexpr const char* kHelp =
+    "Decodes Vesta-32 frames in WAV recordings (16-bit PCM, 12000 samples/s, or\n"
+    "48000 when the band centre is 5500 Hz or more; a stereo file is read from its\n"
+    "second channel). The same receive chain and acceptance rules as the receiver\n"
+    "programs run over each file as fast as the CPU allows; times are recording\n"
+    "times. A frame needs about 33 minutes of recording to decode.\n"
+    "\n"
+    "Options:\n"
+    "  --ini FILE       read settings from this INI file (never written); default:\n"
+    "                   built-in defaults. VS32_INI is ignored.\n"
+    "  --lists DIR      read callsloc.txt, known_list.txt, loran_lines.txt and\n"
+    "                   freq_list.txt from DIR (never written)\n"
+    "  --center HZ      band centre audio frequency (F_CENTER), default 1500\n"
+    "  --dial HZ        radio dial frequency (F_DIAL), default 136000\n"
+    "  --depth 0|1|2    decoder depth: single attempt, Deep, Ultra Deep\n"
+    "  --no-correlator  do not correlate with known callsigns\n"
+    "  --all            also show decodes the known-calls filter would hide\n"
+    "  --format F       text (default), tsv (header + tab-separated columns) or json\n"
+    "  --jobs N         decode N files at once (default: number of cores)\n"
+    "  --timing         print the decoding speed of each file on stderr\n"
+    "  --help           this text;  --version  the version\n"
+    "\n"
+    "Columns (tsv and json): file utc offset_s start_s call freq_hz qrb_km ebno_db\n"
+    "snr_db attempts status mark. offset_s is the recording second of the decode,\n"
+    "start_s where the frame began (offset_s - 1982.464); utc is filled when the\n"
+    "file name carries its start time as YYMMDD_HHMM or YYMMDD_HHMMSS.\n"
+    "\n"
+    "Exit status: 0 all files decoded, 1 a file could not be read, 2 usage error.\n";
+
+// Slot times are recording seconds plus this base, so that a decode in the
+// first second is not mistaken for a free slot (time 0).
+constexpr int kTimeBase = 1000000;
+constexpr double kFrameLeadSeconds = 1982.464;  // 960 ticks and two symbols
+
+enum class Format { kText, kTsv, kJson };
+
+struct Options {
+  std::optional<std::string> ini;
+  std::optional<std::string> lists;
+  std::optional<double> center;
+  std::optional<double> dial;
+  std::optional<int> depth;
+  bool noCorrelator = false;
+  bool all = false;
+  Format format = Format::kText;
+  int jobs = 0;
+  bool timing = false;
+  std::vector<std::string> files;
+};
+
+struct DecodeRow {
+  std::string utc;
+  double offset = 0;
+  std::string call;
+  double freqHz = 0;
+  int qrbKm = -1;
+  double ebNo = 0;
+  double snr = 0;
+  int attempts = 0;
+  int status = 0;
+  char mark = ' ';
+};
+
+struct FileResult {
+  bool ok = false;
+  std::string error;
+  std::vector<DecodeRow> decodes;
+  double audioSeconds = 0;
+  double cpuSeconds = 0;
+  double wallSeconds = 0;
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+  std::fprintf(stderr, "vs32decode: %s\n%s", message.c_str(), kUsage);
+  std::exit(2);
+}
+
+bool ParseDouble(const char* text, double* value) {
+  char* end = nullptr;
+  *value = std::strtod(text, &end);
+  return end != text && *end == '\0' && std::isfinite(*value);
+}
+
+bool ParseInt(const char* text, int* value) {
+  char* end = nullptr;
+  long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+  *value = static_cast<int>(v);
+  return true;
+}
+
+Options ParseArguments(int argc, char** argv) {
+  Options o;
+  bool filesOnly = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) UsageError(std::string(name) + " needs a value");
+      return argv[++i];
+    };
+    if (filesOnly || arg.empty() || arg[0] != '-' || arg == "-") {
+      o.files.push_back(arg);
+    } else if (arg == "--") {
+      filesOnly = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::fputs("\n", stdout);
+      std::fputs(kHelp, stdout);
+      std::exit(0);
+    } else if (arg == "--version") {
+      std::printf("vs32decode %s\n", Version());
+      std::exit(0);
+    } else if (arg == "--ini") {
+      o.ini = value("--ini");
+    } else if (arg == "--lists") {
+      o.lists = value("--lists");
+    } else if (arg == "--center") {
+      double v;
+      if (!ParseDouble(value("--center"), &v))
+        UsageError("--center: not a number: " + std::string(argv[i]));
+      o.center = v;
+    } else if (arg == "--dial") {
+      double v;
+      if (!ParseDouble(value("--dial"), &v))
+        UsageError("--dial: not a number: " + std::string(argv[i]));
+      o.dial = v;
+    } else if (arg == "--depth") {
+      int v;
+      if (!ParseInt(value("--depth"), &v) || v < 0 || v > 2)
+        UsageError("--depth: must be 0, 1 or 2: " + std::string(argv[i]));
+      o.depth = v;
+    } else if (arg == "--no-correlator") {
+      o.noCorrelator = true;
+    } else if (arg == "--all") {
+      o.all = true;
+    } else if (arg == "--format") {
+      const std::string f = value("--format");
+      if (f == "text")
+        o.format = Format::kText;
+      else if (f == "tsv")
+        o.format = Format::kTsv;
+      else if (f == "json")
+        o.format = Format::kJson;
+      else
+        UsageError("--format: must be text, tsv or json: " + f);
+    } else if (arg == "--jobs") {
+      int v;
+      if (!ParseInt(value("--jobs"), &v) || v < 1 || v > 1024)
+        UsageError("--jobs: must be a number from 1 to 1024: " + std::string(argv[i]));
+      o.jobs = v;
+    } else if (arg == "--timing") {
+      o.timing = true;
+    } else {
+      UsageError("unknown option: " + arg);
+    }
+  }
+  if (o.files.empty()) UsageError("no recording given");
+  return o;
+}
+
+// Start time of a recording from its file name (YYMMDD_HHMM or YYMMDD_HHMMSS), UTC.
+std::optional<time_t> StartTimeFromName(const std::string& path) {
+  const std::string name =
+      path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  static const std::regex pattern(
+      R"((^|[^0-9])(\d{2})(\d{2})(\d{2})_(\d{2})(\d{2})(\d{2})?([^0-9]|$))");
+  std::smatch m;
+  if (!std::regex_search(name, m, pattern)) return std::nullopt;
+  tm t{};
+  t.tm_year = 100 + std::stoi(m[2]);
+  t.tm_mon = std::stoi(m[3]) - 1;
+  t.tm_mday = std::stoi(m[4]);
+  t.tm_hour = std::stoi(m[5]);
+  t.tm_min = std::stoi(m[6]);
+  t.tm_sec = m[7].matched ? std::stoi(m[7]) : 0;
+  if (t.tm_mon > 11 || t.tm_mday < 1 || t.tm_mday > 31 || t.tm_hour > 23 || t.tm_min > 59 ||
+      t.tm_sec > 59)
+    return std::nullopt;
+  return timegm(&t);
+}
+
+std::string FormatUtc(time_t t) {
+  tm u{};
+  gmtime_r(&t, &u);
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", u.tm_year + 1900, u.tm_mon + 1,
+                u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec);
+  return buf;
+}
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+// Collects what the results processing reports, instead of showing and logging it.
+class CollectingOutput : public ResultsOutput {
+ public:
+  CollectingOutput(bool all, std::optional<time_t> start, std::vector<DecodeRow>* out)
+      : all_(all), start_(start), out_(out) {}
+
+  void Decode(const DecodeReport& r) override {
+    if (r.hidden && !all_) return;
+    DecodeRow d;
+    d.offset = r.slotTime - kTimeBase;
+    if (start_) d.utc = FormatUtc(*start_ + static_cast<time_t>(d.offset));
+    d.call = r.call;
+    d.freqHz = r.frequencyHz;
+    d.qrbKm = r.distanceKm;
+    d.ebNo = r.ebNoDb;
+    d.snr = r.snrDb;
+    d.attempts = r.attempts;
+    d.status = r.result;
+    d.mark = r.mark;
+    out_->push_back(d);
+  }
+
+ private:
+  bool all_;
+  std::optional<time_t> start_;
+  std::vector<DecodeRow>* out_;
+};
+
+FileResult DecodeFile(const std::string& path, const ReceiverSettings& baseSettings,
+                      const Options& options) {
+  FileResult result;
+  const auto wallStart = std::chrono::steady_clock::now();
+  const double cpuStart = ThreadCpuSeconds();
+
+  ReceiverSettings settings = baseSettings;
+  WavFile wav;
+  if (!wav.open(path, "r")) {
+    result.error = wav.error().empty() ? "cannot be read" : wav.error();
+    return result;
+  }
+  if (!wav.matchesInput(settings.inputRate)) {
+    result.error = WavFormatMessage(settings.inputRate);
+    return result;
+  }
+
+  auto table = std::make_unique<KnownCallTable>();
+  auto loran = std::make_unique<ChannelMask>();
+  auto always = std::make_unique<ChannelMask>();
+  loran->fill(0);
+  always->fill(0);
+  const std::string listDir = options.lists ? *options.lists : std::string();
+  if (options.lists) {
+    LoadKnownCalls(*table, settings.myLocator, listDir);
+    LoadChannelMasks(settings, *loran, *always, listDir);
+  }
+
+  auto slots = std::make_unique<DecodeSlotTable>();
+  auto chain = std::make_unique<ReceiveChain>(settings, table.get(), loran.get(), always.get(),
+                                              slots.get(), nullptr);
+  CollectingOutput output(options.all, StartTimeFromName(path), &result.decodes);
+  ResultsOptions resultsOptions;
+  resultsOptions.writeFiles = false;
+  resultsOptions.folder = listDir;
+  ResultsProcessor results(Program::kConsole, settings, *table, *always, *slots, output, nullptr,
+                           resultsOptions);
+
+  chain->StartRun();
+  const int n = chain->BlockSize();
+  long blocks = 0;
+  while (wav.read(chain->BlockBuffer(), chain->BlockBuffer(), n) == n) {
+    chain->ProcessBlock(kTimeBase + static_cast<double>(blocks), true);
+    ++blocks;
+    results.Tick(kTimeBase + static_cast<int>(blocks), chain->inputLevel(), true);
+  }
+  results.Flush(kTimeBase + static_cast<int>(blocks));
+  wav.close();
+
+  result.ok = true;
+  result.audioSeconds = static_cast<double>(blocks);
+  result.cpuSeconds = ThreadCpuSeconds() - cpuStart;
+  result.wallSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+  return result;
+}
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+void Print(const std::string& file, const DecodeRow& d, Format format) {
+  char offset[32], start[32], freq[32], ebno[32], snr[32];
+  std::snprintf(offset, sizeof offset, "%.1f", d.offset);
+  std::snprintf(start, sizeof start, "%.1f", d.offset - kFrameLeadSeconds);
+  std::snprintf(freq, sizeof freq, "%.2f", d.freqHz);
+  std::snprintf(ebno, sizeof ebno, "%.1f", d.ebNo);
+  std::snprintf(snr, sizeof snr, "%.1f", d.snr);
+  const std::string qrb = d.qrbKm >= 0 ? std::to_string(d.qrbKm) : std::string();
+  const std::string mark = d.mark == ' ' ? std::string() : std::string(1, d.mark);
+  switch (format) {
+    case Format::kTsv:
+      std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%s\n", file.c_str(), d.utc.c_str(),
+                  offset, start, d.call.c_str(), freq, qrb.c_str(), ebno, snr, d.attempts, d.status,
+                  mark.c_str());
+      break;
+    case Format::kJson:
+      std::printf(
+          "{\"file\": %s, \"utc\": %s, \"offset_s\": %s, \"start_s\": %s, \"call\": %s, "
+          "\"freq_hz\": %s, \"qrb_km\": %s, \"ebno_db\": %s, \"snr_db\": %s, \"attempts\": %d, "
+          "\"status\": %d, \"mark\": %s}\n",
+          JsonString(file).c_str(), d.utc.empty() ? "null" : JsonString(d.utc).c_str(), offset,
+          start, JsonString(d.call).c_str(), freq, qrb.empty() ? "null" : qrb.c_str(), ebno, snr,
+          d.attempts, d.status, mark.empty() ? "null" : JsonString(mark).c_str());
+      break;
+    case Format::kText:
+      std::printf("%s  %-19s %8ss %-6s %10s Hz %6s km %6s dB Eb/No %6s dB SNR %3d %d %s\n",
+                  file.c_str(), d.utc.empty() ? "-" : d.utc.c_str(), offset, d.call.c_str(), freq,
+                  qrb.empty() ? "-" : qrb.c_str(), ebno, snr, d.attempts, d.status, mark.c_str());
+      break;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseArguments(argc, argv);
+
+  ReceiverSettings settings = DefaultSettings(Program::kConsole);
+  if (options.ini) {
+    LoadResult loaded =
+        LoadSettings(Program::kConsole, *options.ini, settings, LoadMode::kReadOnly);
+    if (!loaded.ok) {
+      std::fprintf(stderr, "vs32decode: %s: %s\n", options.ini->c_str(), loaded.error.c_str());
+      return 2;
+    }
+  }
+  if (options.center) {
+    settings.bandStartHz = std::clamp(*options.center - 50, 350.0, 23000.0);
+  }
+  if (options.dial) settings.dialHz = *options.dial;
+  if (options.depth) {
+    settings.deepDecoder = *options.depth >= 1;
+    settings.ultraDeepDecoder = *options.depth == 2;
+  }
+  if (options.noCorrelator) settings.useCorrelator = false;
+  ComputeDerived(settings);
+
+  const int files = static_cast<int>(options.files.size());
+  int jobs =
+      options.jobs > 0 ? options.jobs : static_cast<int>(std::thread::hardware_concurrency());
+  jobs = std::clamp(jobs, 1, files);
+
+  // Files are decoded in parallel but printed in command-line order.
+  std::vector<FileResult> results(files);
+  std::vector<char> done(files, 0);
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<int> next{0};
+  auto work = [&] {
+    for (int i = next++; i < files; i = next++) {
+      FileResult r = DecodeFile(options.files[i], settings, options);
+      std::lock_guard lock(mutex);
+      results[i] = std::move(r);
+      done[i] = 1;
+      finished.notify_all();
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int j = 1; j < jobs; ++j) pool.emplace_back(work);
+
+  if (options.format == Format::kTsv) {
+    std::printf(
+        "file\tutc\toffset_s\tstart_s\tcall\tfreq_hz\tqrb_km\tebno_db\tsnr_"
+        "db\tattempts\tstatus\tmark\n");
+  }
+  int status = 0;
+  std::thread mainWorker;
+  if (jobs >= 1) mainWorker = std::thread(work);
+  for (int i = 0; i < files; ++i) {
+    {
+      std::unique_lock lock(mutex);
+      finished.wait(lock, [&] { return done[i] != 0; });
+    }
+    const FileResult& r = results[i];
+    if (!r.ok) {
+      std::fprintf(stderr, "vs32decode: %s: %s\n", options.files[i].c_str(), r.error.c_str());
+      status = 1;
+      continue;
+    }
+    for (const DecodeRow& d : r.decodes) Print(options.files[i], d, options.format);
+    std::fflush(stdout);
+    if (options.timing) {
+      std::fprintf(stderr, "%s: %.1f s audio, %.1f s CPU, %.0fx\n", options.files[i].c_str(),
+                   r.audioSeconds, r.cpuSeconds,
+                   r.wallSeconds > 0 ? r.audioSeconds / r.wallSeconds : 0.0);
+    }
+  }
+  mainWorker.join();
+  for (auto& t : pool) t.join();
+  return status;
+}
