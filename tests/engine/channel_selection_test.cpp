@@ -18,7 +18,7 @@ constexpr int kN = 1230;
 using Spectrum = std::array<double, kN>;
 using Mask = std::array<int, kN>;
 
-// Tents of the worked example: 5 at 100, 3 at 200, 4 at 300, 1 at 1000, each
+// Tents: 5 at 100, 3 at 200, 4 at 300, 1 at 1000, each
 // falling by 0.03 per channel; the highest tent wins at every channel.
 Spectrum Tents() {
   Spectrum s;

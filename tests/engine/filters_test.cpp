@@ -128,7 +128,7 @@ TEST(BandpassFirStep, FilterBlockEqualsRepeatedStepsBitForBit) {
 
 // --- PowerSmoother ---------------------------------------------------------------
 
-TEST(PowerSmoother, WorkerCutoffGivesTheStatedPoleAndGain) {
+TEST(PowerSmoother, WorkerCutoffGivesItsPoleAndGain) {
   const PowerSmoother s(1.0f / 2048, 3);
   EXPECT_NEAR(s.pole(), 0.9969367398092255, 1e-16);
   EXPECT_NEAR(s.gain(), 0.0030632601907745, 1e-16);
@@ -179,7 +179,7 @@ TEST(ChannelResonator, ImpulseResponseStartsWithA0ThenA1PlusB1A0) {
   EXPECT_EQ(r.Step(0.0f), r.a2() + r.b1() * y1 + r.b2() * y0);
 }
 
-TEST(ChannelResonator, UnityGainAtCentreAndStatedSelectivity) {
+TEST(ChannelResonator, UnityGainAtCentreAndNeighbourSelectivity) {
   for (float f : {0.2f, 0.3f, 0.3998374f}) {
     const ChannelResonator r(f, kWorkerBandwidth);
     const double centre = ResonatorMagnitude(r, f);

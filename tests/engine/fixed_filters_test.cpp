@@ -1,5 +1,5 @@
 // The fixed FIR filters: the circular buffer with its downward write position,
-// and the designed tables against every figure of the response table.
+// and the designed tables against every response figure they must meet.
 #include "engine/fixed_filters.h"
 
 #include <gtest/gtest.h>
@@ -150,7 +150,7 @@ TEST_P(BandFilterTable, IsSymmetricSoItsDelayIs127Samples) {
   for (int k = 0; k < kBandFirTaps; ++k) ASSERT_EQ(h[k], h[kBandFirTaps - 1 - k]) << k;
 }
 
-TEST_P(BandFilterTable, HasTheStatedCentreGain) {
+TEST_P(BandFilterTable, HasItsCentreGain) {
   const BandFilterCase& f = GetParam();
   EXPECT_NEAR(Magnitude(f.table, kBandFirTaps, f.centreHz) / f.gain, 1.0, 1e-4);
 }
@@ -206,7 +206,7 @@ TEST(MixLowpassTable, IsSymmetricWithUnitSum) {
   for (int k = 0; k < kMixLowpassTaps; ++k) ASSERT_LE(h[k], h[31]) << k;
 }
 
-TEST(MixLowpassTable, FollowsTheQuotedResponse) {
+TEST(MixLowpassTable, FollowsTheRequiredResponse) {
   const struct {
     double hz, db;
   } points[] = {{0, 0.0},     {100, 0.26}, {200, 0.52},  {300, -0.27},

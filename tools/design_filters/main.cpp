@@ -206,7 +206,7 @@ std::vector<double> DesignBand(double centreHz, double* worst) {
       p.tolerance = 1.0 - DbToLinear(-0.09);
     } else if (d <= 156) {
       p.desired = DbToLinear(skirt.Db(d));
-      double tolDb = 1.5;  // loose between the quoted points
+      double tolDb = 1.5;  // loose between the required points
       if (std::fabs(d - 100) <= 4) tolDb = 0.3;
       if (std::fabs(d - 150) <= 4) tolDb = 1.0;
       p.tolerance = p.desired * (1.0 - DbToLinear(-tolDb));
@@ -223,7 +223,7 @@ std::vector<double> DesignBand(double centreHz, double* worst) {
 }
 
 // ---------------------------------------------------------------------------
-// MixLowpass: through the quoted points up to 700 Hz (DC held tightly, since
+// MixLowpass: through the required points up to 700 Hz (DC held tightly, since
 // every figure is relative to it), the transition up to 1000 Hz left free, and
 // a stop band designed to −47 dB for the −43 dB figure.
 
@@ -241,8 +241,8 @@ std::vector<double> DesignMixLowpass(double* worst) {
     GridPoint p{hz, 0.0, 1.0};
     if (hz <= 702) {
       p.desired = DbToLinear(curve.Db(hz));
-      const bool quoted = std::fmod(hz, 100.0) == 0.0 || std::fabs(hz - 384) <= 2;
-      double tolDb = quoted ? 0.15 : 1.0;
+      const bool required = std::fmod(hz, 100.0) == 0.0 || std::fabs(hz - 384) <= 2;
+      double tolDb = required ? 0.15 : 1.0;
       if (hz == 0) tolDb = 0.05;
       p.tolerance = p.desired * (1.0 - DbToLinear(-tolDb));
     } else if (hz < 996) {
