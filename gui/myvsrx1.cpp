@@ -76,10 +76,7 @@ class TForm1::Events : public ReceiverEvents {
     const QString textCopy = QString::fromUtf8(text);
     const QString captionCopy = QString::fromUtf8(caption);
     QMetaObject::invokeMethod(
-        form_,
-        [form = form_, textCopy, captionCopy] {
-          form->MessageBox(BoxIcon::kWarning, captionCopy, textCopy);
-        },
+        form_, [form = form_, textCopy, captionCopy] { form->SoundWarning(captionCopy, textCopy); },
         Qt::QueuedConnection);
   }
 
@@ -417,6 +414,15 @@ void TForm1::MessageBox(BoxIcon icon, const QString& caption, const QString& tex
   box_(this, request);
 }
 
+void TForm1::SoundWarning(const QString& caption, const QString& text) {
+  // A machine without a sound card would otherwise get the same box after
+  // every recording; once is enough until the user picks an input again.
+  const QString key = caption + '\n' + text;
+  if (shownSoundWarnings_.contains(key)) return;
+  shownSoundWarnings_.append(key);
+  MessageBox(BoxIcon::kWarning, caption, text);
+}
+
 void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!shown_) {
@@ -675,6 +681,7 @@ void TForm1::SelectSoundInput(int device) {
         QString::fromStdString("Cannot write settings to " + iniPath_.string() + ": " + error));
   }
   settings_.soundDevice = device;
+  shownSoundWarnings_.clear();
   OpenSoundInput();
   QAction* item = device < 0 ? default1 : devices[std::min(device, 8)];
   item->setChecked(true);

@@ -68,6 +68,9 @@ class TForm1 : public QMainWindow {
   // raised before the window is first shown wait until it is.
   void setBoxFunction(BoxFunction function) { box_ = std::move(function); }
   void MessageBox(BoxIcon icon, const QString& caption, const QString& text);
+  // A sound device warning from the worker or an open: shown once until the
+  // user picks a sound input again.
+  void SoundWarning(const QString& caption, const QString& text);
   // The file dialog of "Decode WAV-file..." (replaceable by tests); returns the
   // chosen path or an empty text.
   void setWavChooser(std::function<QString()> chooser) { wavChooser_ = std::move(chooser); }
@@ -219,6 +222,7 @@ class TForm1 : public QMainWindow {
   BoxFunction box_ = ShowModalBox;
   std::function<QString()> wavChooser_;
   std::deque<BoxRequest> pendingBoxes_;
+  QStringList shownSoundWarnings_;
   bool shown_ = false;
   bool started_ = false;   // FormCreate got as far as the worker
   bool skipSave_ = false;  // Exit: close without saving

@@ -511,6 +511,52 @@ TEST_F(MainWindowTest, TimerTickWithoutSignalLeavesTheVolumeEmpty) {
   EXPECT_EQ(f.Image1->picture().pixelColor(300, 10), QColor(Qt::black));
 }
 
+TEST_F(MainWindowTest, ASoundInputThatCannotBeOpenedIsReportedOnceUntilAnotherIsPicked) {
+  TForm1& f = Start("");
+  f.show();
+  QApplication::processEvents();
+  auto count = [&] {
+    int n = 0;
+    for (const BoxRequest& box : boxes.boxes) n += box.caption == "Tavik Control";
+    return n;
+  };
+  test::WaitFor([&] { return count() > 0; }, 500);
+  if (count() == 0) GTEST_SKIP() << "this machine has a sound input that opens";
+  EXPECT_EQ(boxes.Find("Tavik Control")->text, "Cannot Open Audio Input Device");
+  // Another failing open (as after every recording) raises no new box ...
+  f.Setupanothersettings1->trigger();
+  f.form2()->Button1->click();
+  QApplication::processEvents();
+  QApplication::processEvents();
+  EXPECT_EQ(count(), 1);
+  // ... until the user picks an input again.
+  f.default1->trigger();
+  test::WaitFor([&] { return count() == 2; }, 1000);
+  EXPECT_EQ(count(), 2);
+}
+
+TEST_F(MainWindowTest, UploadOnSendsTheStartUpSelfSpot) {
+  // Panel 7 shows the outcome of the self-spot: accepted by a reporter that
+  // could start, refused by one that could not.
+  auto startUploading = [&](const char* port) {
+    vs32::test::WriteFile(ini, std::string("[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\n[PSKREPORTER]\n") +
+                                   "UPLOAD_SPOT=1\nHOSTNAME=127.0.0.1\nPORT=" + port + "\n");
+    FormEnvironment environment;
+    environment.iniPath = ini;
+    environment.listDevices = false;
+    form = std::make_unique<TForm1>(environment);
+    form->setBoxFunction(boxes.function());
+    form->FormCreate();
+  };
+  ini = dir / "Vs32Rx.INI";
+  startUploading("47391");
+  EXPECT_TRUE(form->UploadSpot1->isChecked());
+  EXPECT_EQ(form->Panels[7]->text(), "UPLOAD");
+  startUploading("notaport");
+  EXPECT_TRUE(form->UploadSpot1->isChecked());
+  EXPECT_EQ(form->Panels[7]->text(), "no upload");
+}
+
 TEST(DesktopEntryTest, NamesTheProgramItsTitleAndIcon) {
   const std::string entry =
       vs32::test::ReadFile(std::filesystem::path(VS32_SOURCE_DIR) / "gui" / "vs32rx.desktop");
