@@ -7,9 +7,11 @@ CMAKE_FLAGS += -DVS32_WERROR=ON
 endif
 DEMO_DIR ?= $(BUILD)/demo
 
-.PHONY: demo test setup build bench format clean
+.PHONY: demo test setup build bench format clean fuzz test-asan test-tsan package
 
-demo: setup build
+demo: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target vs32gen vs32decode
 	@mkdir -p $(DEMO_DIR)
 	@echo "== frame of Q1ABC =="
 	@$(BUILD)/vs32gen --frame Q1ABC
@@ -38,3 +40,17 @@ format:
 
 clean:
 	rm -rf $(BUILD)
+
+# Robustness: sanitizer builds of the tests, and the fuzz targets (scripts/ says how).
+test-asan: setup
+	./scripts/test-sanitizer address
+
+test-tsan: setup
+	./scripts/test-sanitizer thread
+
+fuzz: setup
+	./scripts/fuzz $(FUZZ_SECONDS)
+
+# A Debian package of the programs (build/*.deb).
+package: setup build
+	cd $(BUILD) && cpack -G DEB

@@ -1,8 +1,17 @@
 #include "engine/channel_selection.h"
 
+#include <atomic>
+
 namespace vs32 {
 
 namespace {
+
+// The results side sets always-decode flags while the worker runs: read them
+// atomically (relaxed; a flag set now takes effect at this block or the next).
+bool MaskFlag(const int* mask, int c) {
+  return std::atomic_ref<int>(const_cast<int&>(mask[c])).load(std::memory_order_relaxed) != 0;
+}
+
 
 constexpr int kChannelCount = 1230;
 constexpr int kMaxSpacing = 615;  // half the band: no channel can be a peak beyond it
@@ -64,7 +73,7 @@ int SelectChannels(const SelectionInput& in, int* flags) {
   // 3. Interference lines.
   if (in.ignoreLoranLines && in.loranMask != nullptr) {
     for (int c = 0; c < kChannelCount; ++c) {
-      if (in.loranMask[c] != 0) {
+      if (MaskFlag(in.loranMask, c)) {
         if (flags[c] != 0) --count;
         flags[c] = 0;
       }
@@ -94,7 +103,7 @@ int SelectChannels(const SelectionInput& in, int* flags) {
   // 5-6. Channels decoded whatever the spectrum says; the thinning never removes them.
   if (in.useFrequencyList && in.alwaysDecodeMask != nullptr) {
     for (int c = 0; c < kChannelCount; ++c) {
-      if (in.alwaysDecodeMask[c] != 0) flags[c] = 1;
+      if (MaskFlag(in.alwaysDecodeMask, c)) flags[c] = 1;
     }
   }
   if (in.channelSelected && in.selectedChannel >= 0 && in.selectedChannel < kChannelCount) {
