@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     }
   }
   QApplication application(argc, argv);
-  QApplication::setApplicationName(vs32::gui::kApplicationTitle);
+  vs32::gui::SetUpApplication();
   vs32::gui::TForm1 form;
   form.FormCreate();
   form.show();

@@ -52,6 +52,10 @@ QString PeakSpacingCaption(int channels) {
 
 }  // namespace
 
+void SetUpApplication() {
+  QApplication::setApplicationName(kApplicationTitle);
+}
+
 // The worker's messages, forwarded to the main thread. A call that arrives
 // after the window is gone is dropped by Qt with the window's context.
 class TForm1::Events : public ReceiverEvents {

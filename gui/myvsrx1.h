@@ -45,6 +45,11 @@ inline constexpr const char* kApplicationTitle = "VS-32 RX";
 inline constexpr const char* kWindowCaption = "Vs32Rx v1.4";
 inline constexpr int kTimerIntervalMs = 300;
 
+// The application-wide settings of the program: its title "VS-32 RX" is the
+// application name (never a display name, which would be appended to every
+// window title).
+void SetUpApplication();
+
 // Where the window takes what the machine offers; tests replace parts of it.
 struct FormEnvironment {
   std::filesystem::path iniPath;     // empty: chosen by ChooseIniPath for "Vs32Rx"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gui/message_box.h"
+#include "gui/myvsrx1.h"
 
 namespace vs32::gui::test {
 
@@ -22,7 +23,7 @@ inline QApplication& App() {
   static QApplication* app = [] {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     auto* created = new QApplication(argc, argv);
-    QApplication::setApplicationName("VS-32 RX");
+    SetUpApplication();
     return created;
   }();
   return *app;

@@ -557,6 +557,20 @@ TEST_F(MainWindowTest, UploadOnSendsTheStartUpSelfSpot) {
   EXPECT_EQ(form->Panels[7]->text(), "no upload");
 }
 
+TEST(ProgramTest, VersionAndHelpAreAnsweredWithoutADisplay) {
+  // No display at all: a program that needed one would fail to start.
+  const std::vector<std::string> noDisplay = {"QT_QPA_PLATFORM=xcb", "DISPLAY="};
+  const auto version =
+      vs32::test::RunCommand({vs32::test::BuiltProgram("Vs32Rx"), "--version"}, "", noDisplay);
+  EXPECT_EQ(version.status, 0) << version.err;
+  EXPECT_EQ(version.out, "Vs32Rx 1.4\n");
+  const auto help =
+      vs32::test::RunCommand({vs32::test::BuiltProgram("Vs32Rx"), "--help"}, "", noDisplay);
+  EXPECT_EQ(help.status, 0) << help.err;
+  EXPECT_EQ(help.out.rfind("Usage: Vs32Rx", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("VS32_INI"), std::string::npos);
+}
+
 TEST(DesktopEntryTest, NamesTheProgramItsTitleAndIcon) {
   const std::string entry =
       vs32::test::ReadFile(std::filesystem::path(VS32_SOURCE_DIR) / "gui" / "vs32rx.desktop");
