@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QLayout>
 #include <QMenuBar>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <cmath>
@@ -636,7 +635,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::SaveSettingsOnClose() {
   StopWorker();
   std::string error;
-  if (!gui::SaveSettingsOnClose(iniPath_, settings_, &error)) {
+  if (!iniPath_.empty() && !gui::SaveSettingsOnClose(iniPath_, settings_, &error)) {
     box_(this,
          {BoxIcon::kWarning, kApplicationTitle,
           QString::fromStdString("Cannot save settings to " + iniPath_.string() + ": " + error)});
