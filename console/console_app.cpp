@@ -136,6 +136,9 @@ int ConsoleApp::Run(const std::vector<std::string>& args) {
 
   // 11. Without a station call and locator nothing is started.
   if (!stationSet) {
+    // A sound warning may have taken the message row since step 3; the user
+    // has to know which file to edit. (Plain output still holds that line.)
+    if (screen_.terminal()) screen_.Message(ini.message);
     screen_.PrintAt(1, kMessageRow, kEmptyCallMessage);
     return StopAfterMessage();
   }
