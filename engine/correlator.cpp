@@ -38,8 +38,11 @@ int Agreements(const PackedSymbols& a, const PackedSymbols& b) {
 
 // Agreement counts of one reference with the hard decisions at every shift. The
 // baseline x86-64 target has no popcount instruction; where the CPU has one, a
-// clone that uses it is picked at load time (same counts either way).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// clone that uses it is picked at load time (same counts either way). The
+// load-time resolver runs before ThreadSanitizer is set up, so TSan builds
+// keep the one portable version.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
+    !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("popcnt", "default")))
 #endif
 void CountAllShifts(const PackedSymbols& ref, const PackedSymbols* rotated, int counts[]) {

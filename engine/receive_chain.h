@@ -126,6 +126,7 @@ class ReceiveChain {
   int blankedCount() const { return blankedCount_.load(std::memory_order_relaxed); }
   bool historyHalfFull() const { return historyHalfFull_; }
   bool widePath() const { return wide_; }
+  const ReceiverSettings& settings() const { return settings_; }
 
   // Copies the figures of the last block for the displays.
   void Snapshot(DisplaySnapshot* out) const;
@@ -165,8 +166,7 @@ class ReceiveChain {
   bool wide_ = false;
   BandFilterChoice choice_ = BandFilterChoice::kBandFir1500;
   std::unique_ptr<BandpassFir> bandFilter_;
-  std::vector<ChannelResonator> resonators_;
-  std::vector<PowerSmoother> smoothers_;
+  std::unique_ptr<ChannelBank> bank_;
   double preShiftPhase_ = 0;
   double mixPhase_ = 0;
 

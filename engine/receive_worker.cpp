@@ -37,7 +37,9 @@ void ReceiveWorker::Stop() {
 }
 
 bool ReceiveWorker::StartWav(const std::string& path, std::string* error) {
-  const int rate = chain_.InputRate();
+  // From the settings (main thread), not from the chain, whose state the
+  // worker rewrites when a run starts.
+  const int rate = chain_.settings().inputRate;
   if (!wav_.open(path, "r")) {
     if (error) *error = path + ": " + wav_.error();
     return false;

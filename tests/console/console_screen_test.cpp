@@ -21,9 +21,9 @@
 
 // The console program's sources are not in a library: the pieces under test
 // are compiled into this test.
-#include "console/console_input.cpp"   // NOLINT(bugprone-suspicious-include)
-#include "console/console_screen.cpp"  // NOLINT(bugprone-suspicious-include)
-#include "console/console_texts.cpp"   // NOLINT(bugprone-suspicious-include)
+#include "console/console_input.h"
+#include "console/console_screen.h"
+#include "console/console_texts.h"
 
 namespace vs32 {
 namespace {
