@@ -166,7 +166,8 @@ class ReceiveChain {
   bool wide_ = false;
   BandFilterChoice choice_ = BandFilterChoice::kBandFir1500;
   std::unique_ptr<BandpassFir> bandFilter_;
-  std::unique_ptr<ChannelBank> bank_;
+  std::vector<ChannelResonator> resonators_;
+  std::vector<PowerSmoother> smoothers_;
   double preShiftPhase_ = 0;
   double mixPhase_ = 0;
 
