@@ -5,6 +5,10 @@
 #   cd build && cpack -G DEB        -> vs32rx_1.4-1_<arch>.deb
 include(GNUInstallDirs)
 
+# Installing and packaging take what has been built (`make package` builds
+# first); without this cpack would rebuild every test and benchmark first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(VS32_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/vs32rx)
 
 # The programs that exist in this build (Vs32Rx needs Qt 6 Widgets).
@@ -53,8 +57,8 @@ endif()
 
 # The user guide and the station folder example its quick start copies.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${VS32_DOC_DIR})
-if(EXISTS ${CMAKE_SOURCE_DIR}/packaging/vs32rx-window.png)
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/vs32rx-window.png DESTINATION ${VS32_DOC_DIR})
+if(EXISTS ${CMAKE_SOURCE_DIR}/docs/screenshot.png)
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/screenshot.png DESTINATION ${VS32_DOC_DIR}/docs)
 endif()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${VS32_DOC_DIR}/examples
         FILES_MATCHING PATTERN "*.txt" PATTERN "*.INI")
@@ -65,16 +69,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Vesta-32 receiver project")
 set(CPACK_PACKAGE_CONTACT "Vesta-32 receiver project <vs32rx@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "receiver and decoder for Vesta-32 LF callsign beacons")
+# The extended description; cpack indents it and marks the empty line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "receiver and decoder for Vesta-32 LF callsign beacons
- Vesta-32 is a very slow on/off-keyed callsign beacon mode for the amateur
- low-frequency band (136 kHz). The receiver listens to a radio's audio through
- a sound card, watches a 100 Hz band in 1230 channels and decodes the
- 32-minute frames, logging each decode with distance, Eb/No and SNR and
- optionally uploading it as a spot.
- .
- Programs: Vs32Rx (windowed), Vs32RxC (console), vs32decode (batch decoder
- for recordings) and vs32gen (test recordings and frames).")
+    "Vesta-32 is a very slow on/off-keyed callsign beacon mode for the amateur
+low-frequency band (136 kHz). The receiver listens to a radio's audio through
+a sound card, watches a 100 Hz band in 1230 channels and decodes the
+32-minute frames, logging each decode with distance, Eb/No and SNR and
+optionally uploading it as a spot.
+
+Programs: Vs32Rx (windowed), Vs32RxC (console), vs32decode (batch decoder
+for recordings) and vs32gen (test recordings and frames).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
