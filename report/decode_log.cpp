@@ -163,13 +163,26 @@ LogCreation EnsureDecodeLog(const std::filesystem::path& path, std::string_view 
 }
 
 bool AppendTextLine(const std::filesystem::path& path, std::string_view line, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  // O_NONBLOCK: a pipe in place of the file must not stall the main loop.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) {
     SetError(error, Reason(path, "cannot open for appending", errno));
     return false;
   }
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !(S_ISREG(info.st_mode) || S_ISCHR(info.st_mode))) {
+    ::close(fd);
+    SetError(error, Reason(path, "not a regular file", 0));
+    return false;
+  }
   const bool written = WriteLine(fd, line);
   const int code = errno;
+  if (!written && S_ISREG(info.st_mode)) {
+    // A full disk must not leave part of the line behind: it would read back as
+    // another decode or callsign.
+    const int truncated = ::ftruncate(fd, info.st_size);
+    (void)truncated;
+  }
   const bool closed = ::close(fd) == 0;
   if (!written || !closed) {
     SetError(error, Reason(path, "cannot append", written ? errno : code));
@@ -191,7 +204,8 @@ bool InsertDecodeLogLine(const std::filesystem::path& path, std::string_view log
     }
   }
 
-  const int in = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a pipe in place of the log must not stall the main loop.
+  const int in = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) {
     if (errno != ENOENT) {
       SetError(error, Reason(path, "cannot read the decode log", errno));
