@@ -54,3 +54,12 @@ fuzz: setup
 # A Debian package of the programs (build/*.deb).
 package: setup build
 	cd $(BUILD) && cpack -G DEB
+
+# Long run, not part of CI: 24 hours of synthetic audio (SOAK_HOURS to change)
+# through the sound device, the receive worker and results processing, faster
+# than real time, with worker restarts; reports decodes, memory and leftovers.
+.PHONY: soak
+soak: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target vs32soak
+	$(BUILD)/vs32soak --hours $(or $(SOAK_HOURS),24)
