@@ -80,7 +80,7 @@ TEST_F(WavDecodeTest, GeneratedRecordingDecodesIntoTheListAndTheLog) {
         const QStringList lines = form->MemoLines();
         return IndexOf(lines, "Done.") > 0 && IndexOf(lines, "Q1ABC") > 0;
       },
-      150000);
+      300000);
   const QStringList lines = form->MemoLines();
   ASSERT_TRUE(finished) << lines.join("\n").toStdString();
   RecordProperty("decode_seconds", static_cast<int>(clock.elapsed() / 1000));
