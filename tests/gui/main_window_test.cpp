@@ -571,21 +571,5 @@ TEST(ProgramTest, VersionAndHelpAreAnsweredWithoutADisplay) {
   EXPECT_NE(help.out.find("VS32_INI"), std::string::npos);
 }
 
-TEST(DesktopEntryTest, NamesTheProgramItsTitleAndIcon) {
-  const std::string entry =
-      vs32::test::ReadFile(std::filesystem::path(VS32_SOURCE_DIR) / "gui" / "vs32rx.desktop");
-  EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
-  for (const char* line : {"\nType=Application\n", "\nName=VS-32 RX\n", "\nExec=Vs32Rx\n",
-                           "\nIcon=vs32rx\n", "\nTerminal=false\n"}) {
-    EXPECT_NE(entry.find(line), std::string::npos) << line;
-  }
-  // The icon it names is an SVG picture of the usual launcher size.
-  const std::string icon =
-      vs32::test::ReadFile(std::filesystem::path(VS32_SOURCE_DIR) / "gui" / "vs32rx.svg");
-  EXPECT_NE(icon.find("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\""),
-            std::string::npos);
-  EXPECT_NE(icon.find("</svg>"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace vs32::gui
