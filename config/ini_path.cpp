@@ -54,7 +54,12 @@ IniChoice ChooseIniPath(std::string_view programName, const IniEnvironment& envi
   const std::filesystem::path beside = folder / fileName;
   // Writes replace the file through its folder, so both must be writable.
   const bool besideExists = Exists(beside);
-  if (IsWritableEntry(folder) && (!besideExists || IsWritableEntry(beside))) {
+  // A program installed in a system folder never writes beside itself, even
+  // when run as root (who may write there).
+  const std::string folderText = folder.string();
+  const bool systemFolder = folderText == "/bin" || folderText == "/usr/bin" ||
+                            folderText == "/usr/local/bin" || folderText.rfind("/usr/", 0) == 0;
+  if (!systemFolder && IsWritableEntry(folder) && (!besideExists || IsWritableEntry(beside))) {
     choice.path = beside;
     choice.message = "Settings file: " + beside.string();
     return choice;

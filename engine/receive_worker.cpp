@@ -78,7 +78,15 @@ bool ReceiveWorker::AcquireBlock(bool* fromWav) {
 
 void ReceiveWorker::Run() {
   chain_.StartRun();
-  wavInput_.store(wavInput_.load() && wav_.reading());
+  // A recording still open from before the restart goes on only if it suits
+  // this run's input rate (the band may have moved to the other path).
+  bool wav = wavInput_.load() && wav_.reading();
+  if (wav && static_cast<int>(wav_.format().samplesPerSec) != chain_.BlockSize()) {
+    wav_.close();
+    wav = false;
+    if (events_) events_->WavEnded();
+  }
+  wavInput_.store(wav);
   blocks_.store(0);
   while (!stop_.load(std::memory_order_acquire)) {
     workerRunning_.store(true, std::memory_order_relaxed);

@@ -41,6 +41,13 @@ TEST(IniPath, BesideTheExecutableWhenWritable) {
   EXPECT_FALSE(std::filesystem::exists(layout.home / ".config"));
 }
 
+TEST(IniPath, ProgramInASystemFolderUsesThePerUserFileEvenWhenItMayWriteThere) {
+  Layout layout;
+  layout.environment.executable = "/usr/bin/Vs32RxC";
+  IniChoice choice = ChooseIniPath("Vs32RxC", layout.environment);
+  EXPECT_EQ(choice.path, layout.home / ".config" / "vs32rx" / "Vs32RxC.INI");
+}
+
 TEST(IniPath, VariableOverridesEverything) {
   Layout layout;
   layout.environment.vs32Ini = (layout.dir / "station2.ini").string();
