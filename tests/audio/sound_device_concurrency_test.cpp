@@ -117,7 +117,8 @@ TEST(SoundDeviceConcurrency, StopRequestAndWakeEndTheWorkerInAnyInputState) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5 + round % 7 * 10));
     stopRequested = true;
     dev.WakeReader();
-    ASSERT_EQ(worker.wait_for(900ms), std::future_status::ready)
+    // Promptly, with room for a loaded machine (an idle read alone waits 1 s).
+    ASSERT_EQ(worker.wait_for(2500ms), std::future_status::ready)
         << "state " << state << " round " << round;
     worker.get();
     // A closed input makes the worker wait, not spin.
