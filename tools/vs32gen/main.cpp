@@ -90,7 +90,7 @@ struct Options {
   std::optional<std::string> frameCall;
   std::optional<std::string> frameField;
   std::string output;
-  std::vector<std::pair<std::string, StationSpec>> stations;  // argument text, spec
+  std::vector<std::pair<std::string, StationSpec>> stations;  // argument text, parsed station
   std::vector<std::pair<std::string, LineSpec>> lines;
   bool noiseOnly = false;
   std::optional<double> durationSeconds;
