@@ -110,7 +110,8 @@ TEST(SpotServerFault, PortAnsweringWithIcmpErrors) {
   closed.Close();  // nobody listens: the host answers with "port unreachable"
   const Outcome o = RunTicks({}, "127.0.0.1", port);
 
-  EXPECT_LT(o.longestTick, std::chrono::milliseconds(250));
+  EXPECT_LT(o.longestTick,
+            std::chrono::milliseconds(1000));  // well under a 2 s lookup, with room for load
   ASSERT_EQ(o.marks.size(), static_cast<size_t>(kHours * 6));
   // The errors close the socket; the spots of the failed datagrams are counted
   // as dropped, and sending goes on at the usual pace, not faster.
@@ -133,7 +134,8 @@ TEST(SpotServerFault, NameThatDoesNotResolve) {
   };
   const Outcome o = RunTicks(std::move(options), "report.invalid", "4739");
 
-  EXPECT_LT(o.longestTick, std::chrono::milliseconds(250));
+  EXPECT_LT(o.longestTick,
+            std::chrono::milliseconds(1000));  // well under a 2 s lookup, with room for load
   // Every decode is shown with the failure mark; the spots are counted as
   // refused, nothing is queued for later.
   ASSERT_EQ(o.marks.size(), static_cast<size_t>(kHours * 6));
