@@ -80,6 +80,7 @@ TEST(BatchDecodeE2E, TwoStationsOneWeakDecodeAtTheirFrequencies) {
       // The frame began 40 s in; the start column ignores filter delays (a few seconds).
       EXPECT_NEAR(std::stod(row.start), 40, 30);
       EXPECT_EQ(row.mark, "");
+      EXPECT_EQ(row.qrb, "") << "no MYQTH: no distance";
     } else if (row.call == "QA2XY") {
       sawWeak = true;
       EXPECT_NEAR(std::stod(row.freq), 136000 + ChannelAudioHz(800), 0.1);

@@ -234,8 +234,8 @@ double ThreadCpuSeconds() {
 // Collects what the results processing reports, instead of showing and logging it.
 class CollectingOutput : public ResultsOutput {
  public:
-  CollectingOutput(bool all, std::optional<time_t> start, std::vector<DecodeRow>* out)
-      : all_(all), start_(start), out_(out) {}
+  CollectingOutput(bool all, bool hasHome, std::optional<time_t> start, std::vector<DecodeRow>* out)
+      : all_(all), hasHome_(hasHome), start_(start), out_(out) {}
 
   void Decode(const DecodeReport& r) override {
     if (r.hidden && !all_) return;
@@ -244,7 +244,8 @@ class CollectingOutput : public ResultsOutput {
     if (start_) d.utc = FormatUtc(*start_ + static_cast<time_t>(d.offset));
     d.call = r.call;
     d.freqHz = r.frequencyHz;
-    d.qrbKm = r.distanceKm;
+    // Without MYQTH there is no home to measure from: the distance is unknown.
+    d.qrbKm = hasHome_ ? r.distanceKm : -1;
     d.ebNo = r.ebNoDb;
     d.snr = r.snrDb;
     d.attempts = r.attempts;
@@ -255,6 +256,7 @@ class CollectingOutput : public ResultsOutput {
 
  private:
   bool all_;
+  bool hasHome_;
   std::optional<time_t> start_;
   std::vector<DecodeRow>* out_;
 };
@@ -290,7 +292,8 @@ FileResult DecodeFile(const std::string& path, const ReceiverSettings& baseSetti
   auto slots = std::make_unique<DecodeSlotTable>();
   auto chain = std::make_unique<ReceiveChain>(settings, table.get(), loran.get(), always.get(),
                                               slots.get(), nullptr);
-  CollectingOutput output(options.all, StartTimeFromName(path), &result.decodes);
+  CollectingOutput output(options.all, !settings.myLocator.empty(), StartTimeFromName(path),
+                          &result.decodes);
   ResultsOptions resultsOptions;
   resultsOptions.writeFiles = false;
   resultsOptions.folder = listDir;
