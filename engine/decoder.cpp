@@ -24,91 +24,188 @@ constexpr uint64_t GroupMask(int a) {
   return uint64_t{7} << (48 - 3 * a);
 }
 
-struct ChipColumn {
-  float score[2];   // best metric (or 0) for chip value 0 and 1
-  float energy[2];  // energy at the same history and offset
-};
-
-// One chip column of one group. The metric of chip "1" is the exact negation of
-// that of chip "0" (x - y versus -x + y), so both are found from one pass over
-// the offsets and histories, with the same tie rules as two separate passes:
-// per offset the first history with the largest metric, over offsets the first
-// offset whose metric is strictly greater than the running score (from 0).
-inline ChipColumn DemodulateColumn(const float* const h[3], int base, int halfWidth) {
-  ChipColumn c{{0.0f, 0.0f}, {0.0f, 0.0f}};
-  for (int d = -halfWidth; d <= halfWidth; ++d) {
-    const int n = base + d;
-    float best0 = 0, best1 = 0, energy0 = 0, energy1 = 0;
-    for (int k = 0; k < 3; ++k) {
-      const float on = h[k][n];
-      const float off = h[k][n + 4];
-      const float m0 = on - off;
-      const float m1 = -on + off;
-      const float en = on + off;
-      if (k == 0 || m0 > best0) {
-        best0 = m0;
-        energy0 = en;
-      }
-      if (k == 0 || m1 > best1) {
-        best1 = m1;
-        energy1 = en;
-      }
-    }
-    if (best0 > c.score[0]) {
-      c.score[0] = best0;
-      c.energy[0] = energy0;
-    }
-    if (best1 > c.score[1]) {
-      c.score[1] = best1;
-      c.energy[1] = energy1;
-    }
-  }
-  return c;
-}
-
 uint32_t InfoField(uint64_t bits) {
   return static_cast<uint32_t>((bits >> 19) & 0x0FFFFFFFu);
 }
 
 }  // namespace
 
+// The demodulation works on the 17 groups side by side: lanes of three
+// vectors of eight (lanes 17 … 23 are padding and dropped). Every lane does
+// exactly the operations, in the order, that one group on its own would.
+namespace {
+
+typedef float Floats __attribute__((vector_size(32)));
+typedef int Ints __attribute__((vector_size(32)));
+constexpr int kGroupVectors = 3;
+
+// A history split by phase: sample 8q + r at [r][q]. Chip j's first sample in
+// group g is 136 j + 8 g + d = 8 (17 j + g) + d, so for one chip and offset the
+// 17 groups' samples are neighbours in one phase row. Rows are padded with
+// zeros up to the last sample the padding lanes reach.
+constexpr int kPhaseRow = 128;
+struct PhaseSplit {
+  float at[8][kPhaseRow];
+};
+
+// Vectors pass through memory only: never arguments or results, whose layout
+// would differ between the builds for different CPUs.
+#define VS32_SHUFFLE(a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
+
+inline void SplitByPhase(const float* h, PhaseSplit* out) {
+  constexpr int kFullBlocks = kDecoderSpan / 64;  // 64 samples: 8 q × 8 phases
+  for (int block = 0; block < kFullBlocks; ++block) {
+    Floats r[8];
+    for (int i = 0; i < 8; ++i) std::memcpy(&r[i], h + 64 * block + 8 * i, sizeof(Floats));
+    // 8 × 8 transpose: row i (q = 8 block + i, lane = phase) to row per phase.
+    const Floats t0 = VS32_SHUFFLE(r[0], r[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Floats t1 = VS32_SHUFFLE(r[0], r[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Floats t2 = VS32_SHUFFLE(r[2], r[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Floats t3 = VS32_SHUFFLE(r[2], r[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Floats t4 = VS32_SHUFFLE(r[4], r[5], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Floats t5 = VS32_SHUFFLE(r[4], r[5], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Floats t6 = VS32_SHUFFLE(r[6], r[7], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Floats t7 = VS32_SHUFFLE(r[6], r[7], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Floats u0 = VS32_SHUFFLE(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Floats u1 = VS32_SHUFFLE(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Floats u2 = VS32_SHUFFLE(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Floats u3 = VS32_SHUFFLE(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Floats u4 = VS32_SHUFFLE(t4, t6, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Floats u5 = VS32_SHUFFLE(t4, t6, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Floats u6 = VS32_SHUFFLE(t5, t7, 0, 1, 8, 9, 4, 5, 12, 13);
+    const Floats u7 = VS32_SHUFFLE(t5, t7, 2, 3, 10, 11, 6, 7, 14, 15);
+    const Floats c[8] = {
+        VS32_SHUFFLE(u0, u4, 0, 1, 2, 3, 8, 9, 10, 11),
+        VS32_SHUFFLE(u1, u5, 0, 1, 2, 3, 8, 9, 10, 11),
+        VS32_SHUFFLE(u2, u6, 0, 1, 2, 3, 8, 9, 10, 11),
+        VS32_SHUFFLE(u3, u7, 0, 1, 2, 3, 8, 9, 10, 11),
+        VS32_SHUFFLE(u0, u4, 4, 5, 6, 7, 12, 13, 14, 15),
+        VS32_SHUFFLE(u1, u5, 4, 5, 6, 7, 12, 13, 14, 15),
+        VS32_SHUFFLE(u2, u6, 4, 5, 6, 7, 12, 13, 14, 15),
+        VS32_SHUFFLE(u3, u7, 4, 5, 6, 7, 12, 13, 14, 15),
+    };
+    for (int phase = 0; phase < 8; ++phase) {
+      std::memcpy(&out->at[phase][8 * block], &c[phase], sizeof(Floats));
+    }
+  }
+  for (int n = 64 * kFullBlocks; n < kDecoderSpan; ++n) out->at[n & 7][n >> 3] = h[n];
+  for (int phase = 0; phase < 8; ++phase) {
+    for (int q = kDecoderSpan / 8; q < kPhaseRow; ++q) out->at[phase][q] = 0.0f;
+  }
+}
+
+struct Column {
+  Floats score[2][kGroupVectors];   // per chip value: best metric (or 0) per group
+  Floats energy[2][kGroupVectors];  // energy at the same history and offset
+};
+
+}  // namespace
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 void Demodulate(const float* centre, const float* lower, const float* upper, Demodulation* out) {
-  const float* const h[3] = {centre, lower ? lower : centre, upper ? upper : centre};
+  static_assert(kDecoderSpan % 8 == 0 && kDecoderSpan / 8 + 7 + 1 <= kPhaseRow);
+  PhaseSplit h[3];
+  SplitByPhase(centre, &h[0]);
+  SplitByPhase(lower ? lower : centre, &h[1]);
+  SplitByPhase(upper ? upper : centre, &h[2]);
+
+  // Chip columns. Per offset d = −w … w (in increasing order) the history with
+  // the largest metric counts, the centre first and a later one only when
+  // strictly greater; over the offsets, the first metric strictly greater than
+  // the running score (from 0) sets the score and the energy. The metric of
+  // chip "1" (−on + off) is the negation of that of chip "0" (on − off), so
+  // both come from the same samples.
+  Column columns[kChips];
+  for (int j = 0; j < kChips; ++j) {
+    const int halfWidth = 8 * j / 14;  // 0, 0, 1, 1, 2, 2, 3
+    Column& c = columns[j];
+    for (int p = 0; p < kGroupVectors; ++p) {
+      c.score[0][p] = c.score[1][p] = c.energy[0][p] = c.energy[1][p] = Floats{};
+    }
+    for (int d = -halfWidth; d <= halfWidth; ++d) {
+      const int phase = d & 7;                      // n = 8 q + phase
+      const int q0 = 17 * j + (d < 0 ? -1 : 0);     // q of group 0
+      const int offPhase = (phase + 4) & 7;         // n + 4
+      const int offQ0 = q0 + (phase >= 4 ? 1 : 0);  //
+      for (int p = 0; p < kGroupVectors; ++p) {
+        Floats best0, best1, energy0, energy1;
+        for (int k = 0; k < 3; ++k) {
+          Floats on, off;
+          std::memcpy(&on, &h[k].at[phase][q0 + 8 * p], sizeof on);
+          std::memcpy(&off, &h[k].at[offPhase][offQ0 + 8 * p], sizeof off);
+          const Floats m0 = on - off, m1 = -on + off, en = on + off;
+          if (k == 0) {
+            best0 = m0;
+            best1 = m1;
+            energy0 = energy1 = en;
+          } else {
+            const Ints better0 = m0 > best0;
+            const Ints better1 = m1 > best1;
+            best0 = better0 ? m0 : best0;
+            energy0 = better0 ? en : energy0;
+            best1 = better1 ? m1 : best1;
+            energy1 = better1 ? en : energy1;
+          }
+        }
+        const Ints better0 = best0 > c.score[0][p];
+        const Ints better1 = best1 > c.score[1][p];
+        c.score[0][p] = better0 ? best0 : c.score[0][p];
+        c.energy[0][p] = better0 ? energy0 : c.energy[0][p];
+        c.score[1][p] = better1 ? best1 : c.score[1][p];
+        c.energy[1][p] = better1 ? energy1 : c.energy[1][p];
+      }
+    }
+  }
+
+  // Codeword scores, and per group the best and the one it took over from: the
+  // candidates in order, a later one only when strictly greater (from 0).
+  float scores[8][kGroupVectors * 8];
+  Floats bestScore[kGroupVectors], bestEnergy[kGroupVectors];
+  Ints best[kGroupVectors], runnerUp[kGroupVectors];
+  for (int p = 0; p < kGroupVectors; ++p) {
+    bestScore[p] = bestEnergy[p] = Floats{};
+    best[p] = runnerUp[p] = Ints{};
+  }
+  for (int v = 0; v < 8; ++v) {
+    for (int p = 0; p < kGroupVectors; ++p) {
+      Floats score = {}, energy = {};
+      for (int j = 0; j < kChips; ++j) {
+        const int chip = Chip(v, j);
+        score += columns[j].score[chip][p];
+        energy += columns[j].energy[chip][p];
+      }
+      std::memcpy(&scores[v][8 * p], &score, sizeof score);
+      const Ints better = score > bestScore[p];
+      const Ints candidate = Ints{} + v;
+      runnerUp[p] = better ? best[p] : runnerUp[p];
+      best[p] = better ? candidate : best[p];
+      bestScore[p] = better ? score : bestScore[p];
+      bestEnergy[p] = better ? energy : bestEnergy[p];
+    }
+  }
+
+  int bestOf[kGroupVectors * 8], runnerUpOf[kGroupVectors * 8];
+  float bestScoreOf[kGroupVectors * 8], bestEnergyOf[kGroupVectors * 8];
+  std::memcpy(bestOf, best, sizeof bestOf);
+  std::memcpy(runnerUpOf, runnerUp, sizeof runnerUpOf);
+  std::memcpy(bestScoreOf, bestScore, sizeof bestScoreOf);
+  std::memcpy(bestEnergyOf, bestEnergy, sizeof bestEnergyOf);
   out->s = 0.0f;
   out->e = 0.0f;
   out->bestBits = 0;
   out->runnerUpBits = 0;
   for (int g = 0; g < kGroups; ++g) {
-    ChipColumn columns[kChips];
-    for (int j = 0; j < kChips; ++j) {
-      const int halfWidth = 8 * j / 14;  // 0, 0, 1, 1, 2, 2, 3
-      columns[j] = DemodulateColumn(h, 136 * j + 8 * g, halfWidth);
-    }
-    int best = 0, runnerUp = 0;
-    float bestScore = 0.0f, bestEnergy = 0.0f;
-    for (int v = 0; v < 8; ++v) {
-      float score = 0.0f, energy = 0.0f;
-      for (int j = 0; j < kChips; ++j) {
-        const int chip = Chip(v, j);
-        score += columns[j].score[chip];
-        energy += columns[j].energy[chip];
-      }
-      out->scores[g][v] = score;
-      if (score > bestScore) {
-        runnerUp = best;
-        best = v;
-        bestScore = score;
-        bestEnergy = energy;
-      }
-    }
-    out->best[g] = best;
-    out->runnerUp[g] = runnerUp;
-    out->bestScore[g] = bestScore;
-    out->bestEnergy[g] = bestEnergy;
-    out->s += bestScore;
-    out->e += bestEnergy;
-    out->bestBits |= static_cast<uint64_t>(best) << (48 - 3 * g);
-    out->runnerUpBits |= static_cast<uint64_t>(runnerUp) << (48 - 3 * g);
+    for (int v = 0; v < 8; ++v) out->scores[g][v] = scores[v][g];
+    out->best[g] = bestOf[g];
+    out->runnerUp[g] = runnerUpOf[g];
+    out->bestScore[g] = bestScoreOf[g];
+    out->bestEnergy[g] = bestEnergyOf[g];
+    out->s += bestScoreOf[g];
+    out->e += bestEnergyOf[g];
+    out->bestBits |= static_cast<uint64_t>(bestOf[g]) << (48 - 3 * g);
+    out->runnerUpBits |= static_cast<uint64_t>(runnerUpOf[g]) << (48 - 3 * g);
   }
 }
 

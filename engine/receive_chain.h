@@ -65,24 +65,17 @@ class DecimatingLowpass {
  public:
   static constexpr int kTaps = 191;
   DecimatingLowpass();
-  void Push(float x) {
-    pos_ = (pos_ == 0) ? kTaps - 1 : pos_ - 1;
-    history_[pos_] = x;
-    history_[pos_ + kTaps] = x;
-  }
-  float Output() const {
-    const float* h = &history_[pos_];
-    float y = 0.0f;
-    for (int k = 0; k < kTaps; ++k) y += coefficients_[k] * h[k];
-    return y;
-  }
+  // Coefficient k meets the input k samples old.
   float coefficient(int k) const { return coefficients_[k]; }
+  const float* coefficients() const { return coefficients_.data(); }
 
  private:
   std::array<float, kTaps> coefficients_{};
-  std::array<float, 2 * kTaps> history_{};
-  int pos_ = 0;
 };
+
+struct ChainBank;
+struct ChainFilters;
+struct ChainKernels;
 
 // Which band filter a band start uses (open intervals, tested in this order).
 enum class BandFilterChoice { kBandFir1500, kBandFir2500, kBandFir2000, kDesigned, kWidePath };
@@ -96,6 +89,7 @@ class ReceiveChain {
   ReceiveChain(const ReceiverSettings& settings, const KnownCallTable* knownCalls,
                const ChannelMask* loranMask, const ChannelMask* alwaysDecodeMask,
                DecodeSlotTable* slots, ReceiverEvents* events);
+  ~ReceiveChain();
   ReceiveChain(const ReceiveChain&) = delete;
   ReceiveChain& operator=(const ReceiveChain&) = delete;
 
@@ -131,10 +125,13 @@ class ReceiveChain {
   // Copies the figures of the last block for the displays.
   void Snapshot(DisplaySnapshot* out) const;
 
-  // Direct access for the batch decoder and tests (worker thread only).
-  const float* powerHistory(int c) const { return &powerHistory_[c * kHistoryLength]; }
-  const int8_t* signHistory(int c) const { return &signHistory_[c * kHistoryLength]; }
+  // Direct access for the batch decoder and tests (worker thread only). A
+  // history is kNewestEntry + 1 entries, oldest first, contiguous; the pointer
+  // stays valid until the next tick.
+  const float* powerHistory(int c) const { return &powerRing_[RingOffset(c) + WindowStart()]; }
+  const int8_t* signHistory(int c) const { return &signRing_[RingOffset(c) + WindowStart()]; }
   const std::array<double, kChannels>& spectrum() const { return spectrum_; }
+  const std::array<double, kChannels>& recentMean() const { return recentMean_; }
   const std::array<float, kChannels>& channelPower() const { return channelPower_; }
   const std::array<int, kChannels>& peakFlags() const { return peakFlags_; }
   const std::array<float, kWorkingRate>& inputBlock() const { return inputBlock_; }
@@ -142,11 +139,38 @@ class ReceiveChain {
   int stepCounter() const { return stepCounter_; }
   int decoderCalls() const { return decoderCalls_; }
 
+  // The decoder called at ticks: DecodeFrame unless a test puts another in.
+  using DecodeFunction = DecodeStatus (*)(const float* centre, const float* lower,
+                                          const float* upper, const int8_t* sign, char call[8],
+                                          float* ebNoDb, int* attempts, int depth,
+                                          const DecoderOptions& options);
+  void setDecoder(DecodeFunction decoder) { decoder_ = decoder ? decoder : &DecodeFrame; }
+
+  // The vector kernels in use: the widest the CPU runs (AVX2 on x86-64 where
+  // present), or the portable ones, which give the same results bit for bit.
+  bool wideKernels() const;
+  void usePortableKernels(bool portable);
+
+  // Channels padded to whole vectors in the bank and the spectrum rows.
+  static constexpr int kPaddedChannels = 1232;
+  // History ring: the 961 entries of the window and the one before it, so that
+  // the window a channel had before this tick's entry stays readable (the upper
+  // neighbour's, at a tick). Written twice, at slot and slot + kRingSlots, so
+  // any window is contiguous.
+  static constexpr int kRingSlots = kNewestEntry + 2;
+
  private:
   void FrontEnd();
+  void UpdateSpectrum();
+  void SumHistories(int first, int last);
   void ChannelSteps(double blockStartSeconds, bool fromWav);
-  void Tick(int c, double tickSeconds, bool fromWav);
+  void RunBank(int firstStep, int steps, bool coherent);
+  void Tick(double tickSeconds, bool fromWav);
   void Publish();
+
+  static size_t RingOffset(int c) { return static_cast<size_t>(c) * 2 * kRingSlots; }
+  // Slot of entry 0 of the current window.
+  int WindowStart() const { return ringPos_ + 1 == kRingSlots ? 0 : ringPos_ + 1; }
 
   const ReceiverSettings& settings_;
   const KnownCallTable* knownCalls_;
@@ -155,32 +179,39 @@ class ReceiveChain {
   DecodeSlotTable* slots_;
   ReceiverEvents* events_;
 
-  // Fixed filters: live as long as the chain, never reset.
-  BandFir1500 bandFir1500_;
-  BandFir2000 bandFir2000_;
-  BandFir2500 bandFir2500_;
-  MixLowpass mixLowpass_;
-  DecimatingLowpass decimator_;
+  const ChainKernels* kernels_;
+  // The fixed filters (never reset), the wide path's decimator and the run's
+  // designed band filter, each with the inputs it still needs.
+  std::unique_ptr<ChainFilters> filters_;
 
   // Per-run objects.
   bool wide_ = false;
   BandFilterChoice choice_ = BandFilterChoice::kBandFir1500;
-  std::unique_ptr<BandpassFir> bandFilter_;
-  std::vector<ChannelResonator> resonators_;
-  std::vector<PowerSmoother> smoothers_;
+  std::unique_ptr<BandpassFir> bandFilter_;  // the design; it runs as filters_->designed
+  std::unique_ptr<ChainBank> bank_;
   double preShiftPhase_ = 0;
   double mixPhase_ = 0;
 
   std::array<float, kWorkingRate> inputBlock_{};
   std::array<float, kWideRate> wideBlock_{};
   std::array<float, kWorkingRate> filteredBlock_{};
-  std::array<float, kChannels> detectorPower_{};
+  std::array<double, kStepsPerBlock + 2> bankInput_{};  // the last two inputs, then a block's
+  alignas(64) std::array<float, kPaddedChannels> detectorPower_{};
+  alignas(64) std::array<float, kPaddedChannels> stepPower_{};  // smoothed, at the last step run
   std::array<float, kChannels> channelPower_{};
-  std::vector<float> powerHistory_;  // kChannels × kHistoryLength
-  std::vector<int8_t> signHistory_;  // kChannels × kHistoryLength
+  std::vector<float> powerRing_;  // kChannels × 2·kRingSlots
+  std::vector<int8_t> signRing_;  // kChannels × 2·kRingSlots
+  int ringPos_ = 0;               // slot the next tick writes
+  bool spectrumStale_ = false;    // a tick since the spectrum was taken over
+  // The sums of the histories after the last tick, taken over as spectrum and
+  // recent mean by the next block (the block of the tick keeps the ones it
+  // started with).
+  std::array<float, kChannels> nextSpectrum_{};
+  std::array<float, kChannels> nextRecent_{};
   std::array<double, kChannels> spectrum_{};
   std::array<double, kChannels> recentMean_{};
   std::array<int, kChannels> peakFlags_{};
+  DecodeFunction decoder_ = &DecodeFrame;
   int stepCounter_ = 0;
   int historyFill_ = 0;
   bool historyHalfFull_ = false;
