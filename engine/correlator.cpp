@@ -41,8 +41,7 @@ int Agreements(const PackedSymbols& a, const PackedSymbols& b) {
 // clone that uses it is picked at load time (same counts either way). The
 // load-time resolver runs before ThreadSanitizer is set up, so TSan builds
 // keep the one portable version.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_THREAD__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("popcnt", "default")))
 #endif
 void CountAllShifts(const PackedSymbols& ref, const PackedSymbols* rotated, int counts[]) {
@@ -65,6 +64,55 @@ void ExtractWords(const uint64_t* doubled, int start, uint64_t out[kWords]) {
                       : (doubled[word + w] >> bit) | (doubled[word + w + 1] << (64 - bit));
   }
   out[kWords - 1] &= (uint64_t{1} << (kSymbols - 64 * (kWords - 1))) - 1;
+}
+
+// Agreement counts straight from the table's integers, for every entry:
+// packing each entry's 290 integers into bits on every call cost far more than
+// the comparisons. Eight positions are compared per vector operation.
+typedef int Ints __attribute__((vector_size(32)));
+
+// What one call compares the entries with.
+struct Received {
+  // Scrambled best bits as 0/1, positions 0 … 50 (48 … 50 compared one by one).
+  alignas(32) int best[56];
+  // Hard decision of each symbol 0 … 239 (0 where there is none), and −1
+  // where it is +1 or −1 (a reference value agrees only with those), else 0.
+  alignas(32) int hard[240];
+  alignas(32) int hardValid[240];
+};
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void CountAgreements(const KnownCallTable& table, int count, const Received& received,
+                     bool withSymbols, int* counts51, int* counts237) {
+  for (int e = 0; e < count; ++e) {
+    const KnownCall& entry = table.entries[e];
+    // A message value agrees with a best bit only when it is that bit, 0 or 1.
+    Ints agree = {};
+    for (int k = 0; k < 48; k += 8) {
+      Ints message, best;
+      std::memcpy(&message, entry.scrambledMessage + k, sizeof message);
+      std::memcpy(&best, received.best + k, sizeof best);
+      agree -= message == best;
+    }
+    int n = 0;
+    for (int lane = 0; lane < 8; ++lane) n += agree[lane];
+    for (int k = 48; k < kMessageBits; ++k) n += entry.scrambledMessage[k] == received.best[k];
+    counts51[e] = n;
+    if (!withSymbols) continue;
+    Ints symbols = {};
+    for (int s = 0; s < 240; s += 8) {
+      Ints reference, hard, valid;
+      std::memcpy(&reference, entry.referenceSymbols + s, sizeof reference);
+      std::memcpy(&hard, received.hard + s, sizeof hard);
+      std::memcpy(&valid, received.hardValid + s, sizeof valid);
+      symbols -= (reference == hard) & valid;
+    }
+    int m = 0;
+    for (int lane = 0; lane < 8; ++lane) m += symbols[lane];
+    counts237[e] = m;
+  }
 }
 
 }  // namespace
@@ -154,15 +202,26 @@ CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sig
   std::lock_guard lock(table.mutex);
   const int count = std::clamp(table.size(), 0, KnownCallTable::kSlots);
 
+  Received received;
+  for (int k = 0; k < 56; ++k) {
+    received.best[k] = k < kMessageBits ? static_cast<int>((scrambledBest >> (50 - k)) & 1) : 0;
+  }
+  for (int s = 0; s < 240; ++s) {
+    const int v = sign && s >= 2 && s < kSymbols ? sign[4 * (s - 2)] : 0;
+    received.hard[s] = v;
+    received.hardValid[s] = v == 1 || v == -1 ? -1 : 0;
+  }
+  int counts51[KnownCallTable::kSlots];
+  int counts237[KnownCallTable::kSlots];
+  CountAgreements(table, count, received, sign != nullptr, counts51, counts237);
+
   // Correlator51: the first taking-part entry is kept, a later one only with a
   // strictly higher count.
   int kept51 = -1;
   for (int e = 0; e < count; ++e) {
-    const KnownCall& entry = table.entries[e];
-    if (!TakesPart(entry)) continue;
-    const int n = Correlator51Count(scrambledBest, entry.scrambledMessage);
-    if (n > out.count51) {
-      out.count51 = n;
+    if (!TakesPart(table.entries[e])) continue;
+    if (counts51[e] > out.count51) {
+      out.count51 = counts51[e];
       kept51 = e;
     }
   }
@@ -173,20 +232,17 @@ CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sig
   if (!sign) return out;
 
   // Correlator237: kept only with a count above 0.
-  const PackedSymbols hard = PackHardDecisions(sign);
   int kept237 = -1;
   for (int e = 0; e < count; ++e) {
-    const KnownCall& entry = table.entries[e];
-    if (!TakesPart(entry)) continue;
-    const int n = Correlator237Count(hard, PackReferenceSymbols(entry.referenceSymbols));
-    if (n > out.count237) {
-      out.count237 = n;
+    if (!TakesPart(table.entries[e])) continue;
+    if (counts237[e] > out.count237) {
+      out.count237 = counts237[e];
       kept237 = e;
     }
   }
   if (kept237 < 0 || out.count237 <= threshold237) return out;
 
-  const ShiftTestResult shift = ShiftTest(hard, table, count, kept237);
+  const ShiftTestResult shift = ShiftTest(PackHardDecisions(sign), table, count, kept237);
   out.shiftCount = shift.count;
   CopyCall(table.entries[kept237], out.call);
   if (out.count237 > shift.count || shift.rival < 0) {
