@@ -34,6 +34,33 @@ build:
 
 bench: setup build
 	$(BUILD)/vs32bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	@mkdir -p $(BUILD)/bench-data/full
+	@test -f $(BUILD)/bench-data/two.wav || $(BUILD)/vs32gen -o $(BUILD)/bench-data/two.wav --seed 7 \
+	    --station Q1ABC:1482.5203:-20:40 --station QA2XY:1515.0407:-28:60 --line 1530:-10 >/dev/null
+	@test -f $(BUILD)/bench-data/two-b.wav || $(BUILD)/vs32gen -o $(BUILD)/bench-data/two-b.wav --seed 8 \
+	    --station Q1ABC:1482.5203:-20:40 --station QA2XY:1515.0407:-28:60 --line 1530:-10 >/dev/null
+	@test -f $(BUILD)/bench-data/wide.wav || $(BUILD)/vs32gen -o $(BUILD)/bench-data/wide.wav --rate 48000 --seed 5 \
+	    --station G4ABC:5980:-20:40 --station QA2XY:6010:-26:60 --line 6030:-10 >/dev/null
+	@test -f $(BUILD)/bench-data/full/callsloc.txt || awk 'BEGIN { \
+	    L = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"; F = "ABCDEFGHIJKLMNOPQR"; S = "abcdefghijklmnopqrstuvwx"; \
+	    print "Q1ABC JO65HO"; print "QA2XY IO91WM"; \
+	    for (i = 0; i < 996; i++) \
+	      print substr(L, i % 26 + 1, 1) substr(L, int(i / 26) % 26 + 1, 1) (i % 10) \
+	            substr(L, (i * 7) % 26 + 1, 1) substr(L, (i * 11 + 3) % 26 + 1, 1) \
+	            substr(L, (i * 13 + 5) % 26 + 1, 1) " " substr(F, i % 18 + 1, 1) \
+	            substr(F, (i * 5) % 18 + 1, 1) (i % 10) (int(i / 10) % 10) \
+	            substr(S, (i * 3) % 24 + 1, 1) substr(S, (i * 17) % 24 + 1, 1) }' \
+	    > $(BUILD)/bench-data/full/callsloc.txt
+	@echo "== vs32decode, default settings, one thread (35-minute recording, two stations) =="
+	@for i in 1 2 3 4 5; do $(BUILD)/vs32decode --jobs 1 --timing $(BUILD)/bench-data/two.wav 2>&1 >/dev/null | head -1; done
+	@echo "== vs32decode, 48000 samples/s path (F_CENTER 6000), one thread =="
+	@for i in 1 2 3; do $(BUILD)/vs32decode --jobs 1 --timing --center 6000 $(BUILD)/bench-data/wide.wav 2>&1 >/dev/null | head -1; done
+	@echo "== vs32decode, Ultra Deep and correlation with 998 known stations, one thread =="
+	@for i in 1 2 3; do $(BUILD)/vs32decode --jobs 1 --timing --depth 2 --lists $(BUILD)/bench-data/full $(BUILD)/bench-data/two.wav 2>&1 >/dev/null | head -1; done
+	@echo "== vs32decode, two recordings with one job and with two (throughput; peak memory) =="
+	@for j in 1 2; do $(BUILD)/vs32decode --jobs $$j --timing $(BUILD)/bench-data/two.wav $(BUILD)/bench-data/two-b.wav 2>&1 >/dev/null | tail -1; done
+	@echo "== vs32decode, one recording: peak memory =="
+	@$(BUILD)/vs32decode --jobs 1 --timing $(BUILD)/bench-data/two.wav 2>&1 >/dev/null | tail -1
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,6 +1,7 @@
 // vs32decode: the batch decoder. Runs the receive chain and the programs'
 // acceptance rules over recordings as fast as the CPU allows, in recording
 // time, and prints what was decoded.
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -54,7 +55,8 @@ constexpr const char* kHelp =
     "  --all            also show decodes the known-calls filter would hide\n"
     "  --format F       text (default), tsv (header + tab-separated columns) or json\n"
     "  --jobs N         decode N files at once (default: number of cores)\n"
-    "  --timing         print the decoding speed of each file on stderr\n"
+    "  --timing         print the decoding speed of each file on stderr, then the\n"
+    "                   throughput of the whole run and its peak memory\n"
     "  --help           this text;  --version  the version\n"
     "\n"
     "Columns (tsv and json): file utc offset_s start_s call freq_hz qrb_km ebno_db\n"
@@ -422,6 +424,8 @@ int main(int argc, char** argv) {
         "db\tattempts\tstatus\tmark\n");
   }
   int status = 0;
+  double totalAudio = 0;
+  const auto runStart = std::chrono::steady_clock::now();
   std::thread mainWorker;
   if (jobs >= 1) mainWorker = std::thread(work);
   for (int i = 0; i < files; ++i) {
@@ -438,12 +442,28 @@ int main(int argc, char** argv) {
     for (const DecodeRow& d : r.decodes) Print(options.files[i], d, options.format);
     std::fflush(stdout);
     if (options.timing) {
-      std::fprintf(stderr, "%s: %.1f s audio, %.1f s CPU, %.0fx\n", options.files[i].c_str(),
-                   r.audioSeconds, r.cpuSeconds,
-                   r.wallSeconds > 0 ? r.audioSeconds / r.wallSeconds : 0.0);
+      // Real-time factor: seconds of audio per second of wall time, and per
+      // second of this file's thread CPU time.
+      std::fprintf(stderr,
+                   "%s: %.1f s audio, %.2f s CPU, %.2f s wall, %.0fx real time (%.0fx on CPU)\n",
+                   options.files[i].c_str(), r.audioSeconds, r.cpuSeconds, r.wallSeconds,
+                   r.wallSeconds > 0 ? r.audioSeconds / r.wallSeconds : 0.0,
+                   r.cpuSeconds > 0 ? r.audioSeconds / r.cpuSeconds : 0.0);
+      totalAudio += r.audioSeconds;
     }
   }
   mainWorker.join();
   for (auto& t : pool) t.join();
+  if (options.timing) {
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::fprintf(stderr,
+                 "total: %d file%s, %.1f s audio in %.2f s wall with %d job%s, %.0fx real time; "
+                 "peak memory %.1f MB\n",
+                 files, files == 1 ? "" : "s", totalAudio, wall, jobs, jobs == 1 ? "" : "s",
+                 wall > 0 ? totalAudio / wall : 0.0, usage.ru_maxrss / 1024.0);
+  }
   return status;
 }
