@@ -163,7 +163,7 @@ int ConsoleApp::Run(const std::vector<std::string>& args) {
                                           alwaysDecodeMask_.get(), slots_.get(), &events_);
   worker_ = std::make_unique<ReceiveWorker>(*chain_, *sound_, *wav_, &events_);
   worker_->Start();
-  workerStarted_ = true;
+  workerStarted_.store(true, std::memory_order_release);
 
   // 15. The station's own spot.
   if (settings_.uploadSpots) {
@@ -220,6 +220,9 @@ void ConsoleApp::Shutdown(bool mainLoopRan) {
   if (shutDown_) return;
   shutDown_ = true;
   if (worker_) worker_->Stop();
+  // Decodes from the last seconds are still waiting to go quiet; with the
+  // worker stopped they are final, so they are shown, logged and spotted now.
+  if (mainLoopRan && results_) results_->Flush(static_cast<int>(std::time(nullptr)));
   worker_.reset();
   chain_.reset();
   if (wav_) wav_->close();

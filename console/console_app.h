@@ -90,10 +90,12 @@ class ConsoleApp {
   int Run(const std::vector<std::string>& args);
 
   // For tests: how far the run got.
-  bool workerStarted() const { return workerStarted_; }
+  bool workerStarted() const { return workerStarted_.load(std::memory_order_acquire); }
   const ReceiverSettings& settings() const { return settings_; }
   const std::filesystem::path& iniPath() const { return iniPath_; }
   const SpotReporter* reporter() const { return reporter_.get(); }
+  // Set before workerStarted() turns true.
+  DecodeSlotTable* slots() const { return slots_.get(); }
 
  private:
   // Prints the text, waits for a key (not when input is not a terminal) and
@@ -111,7 +113,7 @@ class ConsoleApp {
   ConsoleOutput output_;
   ReceiverSettings settings_;
   std::filesystem::path iniPath_;
-  bool workerStarted_ = false;
+  std::atomic<bool> workerStarted_{false};
   bool shutDown_ = false;
 
   std::unique_ptr<SpotReporter> reporter_;

@@ -16,6 +16,7 @@ std::string ConsoleHelpText() {
          "Usage:\n"
          "  Vs32RxC              receive live from the sound card\n"
          "  Vs32RxC FILE.wav     decode the recording first, then go on live\n"
+         "  Vs32RxC --devices    list the sound inputs (the values of DEVICE) and exit\n"
          "  Vs32RxC --version    print the version and exit\n"
          "  Vs32RxC --help       print this text and exit\n"
          "\n"
@@ -25,6 +26,18 @@ std::string ConsoleHelpText() {
          "Station lists (callsloc.txt, known_list.txt, loran_lines.txt,\n"
          "freq_list.txt) and the decode log are read and written in the current\n"
          "folder. Ctrl+C, SIGTERM or closing the terminal ends the program.\n";
+}
+
+std::string DeviceListText(std::span<const std::string> names) {
+  std::string text = "DEVICE  sound input (set in [SOUND] of the settings file)\n";
+  text += "    -1  the system's default input\n";
+  char number[24];
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::snprintf(number, sizeof number, "%6zu  ", i);
+    text += number + names[i] + "\n";
+  }
+  if (names.empty()) text += "        (no input device found)\n";
+  return text;
 }
 
 std::string InputField(int soundDevice, std::span<const std::string> names) {

@@ -33,6 +33,10 @@ bool IsHelpWord(std::string_view argument);
 // What --help prints (the program's own options and files, for a shell user).
 std::string ConsoleHelpText();
 
+// What --devices prints: the values DEVICE can take, one line each ("-1" the
+// default input, then every input-capable device by its index and name).
+std::string DeviceListText(std::span<const std::string> names);
+
 // The input field of row 2: "Input: default\t\t" for device -1, "Input: <name>\t"
 // for a device that exists, "Input: <index> (not present)\t" otherwise.
 // `names`: the input-capable devices in index order.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/sound_device.h"
 #include "console/console_app.h"
 #include "console/console_input.h"
 #include "console/console_texts.h"
@@ -16,6 +17,11 @@ int main(int argc, char** argv) {
   if (!args.empty() && (args[0] == "--version" || args[0] == "--help")) {
     const std::string text =
         args[0] == "--version" ? std::string(vs32::kConsoleVersion) : vs32::ConsoleHelpText();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+  }
+  if (!args.empty() && args[0] == "--devices") {
+    const std::string text = vs32::DeviceListText(vs32::SoundDevice::InputDeviceNames());
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
   }

@@ -783,6 +783,10 @@ bool TForm1::workerRunning() const {
   return worker_->running();
 }
 
+bool TForm1::workerLooping() const {
+  return worker_->workerRunning();
+}
+
 bool TForm1::wavInput() const {
   return worker_->wavInput();
 }
@@ -793,7 +797,11 @@ void TForm1::StartWorker() {
 }
 
 void TForm1::StopWorker() {
+  const bool wasRunning = worker_->running();
   worker_->Stop();
+  // The next run starts with an empty slot table, and closing ends them all:
+  // decodes still waiting to go quiet are final now, so they are reported.
+  if (wasRunning && results_) results_->Flush(static_cast<int>(std::time(nullptr)));
 }
 
 void TForm1::PublishSelection() {

@@ -116,10 +116,13 @@ class TForm1 : public QMainWindow {
   ReceiverSettings& settings() { return settings_; }
   const std::filesystem::path& iniPath() const { return iniPath_; }
   KnownCallTable& knownCalls() { return knownCalls_; }
+  DecodeSlotTable& decodeSlots() { return slots_; }
   TForm2* form2() { return form2_; }
   bool channelSelected() const { return channelSelected_; }
   int selectedChannel() const { return selectedChannel_; }
   bool workerRunning() const;
+  // True once the worker's run has started (its slot table cleared) and it reads input.
+  bool workerLooping() const;
   bool wavInput() const;
   // Duration of the last timer tick, microseconds.
   long long lastTickMicros() const { return lastTickMicros_; }

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "console/console_texts.h"
 #include "console/vt_screen.h"
@@ -182,6 +186,42 @@ TEST_F(ConsoleRun, WavErrorEndsTheRunAfterTheWorkerStarted) {
       << text;
   // The log was made before the worker started.
   EXPECT_TRUE(std::filesystem::exists(dir_ / "my_detected.txt"));
+}
+
+TEST_F(ConsoleRun, DecodesStillWaitingToGoQuietAreReportedOnTheWayOut) {
+  test::WriteFile(ini(), "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\n[PSKREPORTER]\nUPLOAD_SPOT=0\n");
+  test::WriteFile(dir_ / "callsloc.txt", "Q1ABC JO65HO\n");
+  ConsoleIo io;
+  io.outFd = out_.fd();
+  io.inFd = input_[0];
+  io.mode = ScreenMode::kPlain;
+  io.environment = CurrentIniEnvironment();
+  io.environment.vs32Ini = ini().string();
+  app_ = std::make_unique<ConsoleApp>(io, stop_);
+  int exitCode = -1;
+  std::thread run([&] { exitCode = app_->Run({}); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!app_->workerStarted() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(app_->workerStarted());
+  // A decode made just now: the main loop holds it back until it has been
+  // quiet for 8 s, so only the shutdown can report it.
+  std::vector<double> spectrum(DecodeSlotTable::kChannels, 1.0);
+  spectrum[700] = 1000.0;
+  ASSERT_EQ(
+      app_->slots()->AcceptDecode(700, 2, "Q1ABC", 12.0f, 1, static_cast<int>(std::time(nullptr)),
+                                  spectrum.data(), 0.0, false),
+      AcceptOutcome::kOpened);
+  // Process-directed, as from a shell: blocked in every thread, so it is read
+  // through the stop descriptor by the program's thread.
+  ::kill(::getpid(), SIGTERM);
+  run.join();
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_NE(out_.Bytes().find("Q1ABC"), std::string::npos) << out_.Bytes();
+  EXPECT_NE(test::ReadFile(dir_ / "my_detected.txt").find("Q1ABC"), std::string::npos);
+  DecodeSlot left;
+  for (int i = 0; i < DecodeSlotTable::kSlots; ++i) EXPECT_FALSE(app_->slots()->TakeAny(i, left));
 }
 
 }  // namespace

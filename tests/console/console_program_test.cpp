@@ -119,7 +119,11 @@ TEST(ConsoleProgram, VersionAndHelpAnswerBeforeAnythingElse) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage:"), std::string::npos);
   EXPECT_NE(help.out.find("VS32_INI"), std::string::npos);
-  EXPECT_FALSE(HasEscape(version.out + help.out));
+  EXPECT_NE(help.out.find("--devices"), std::string::npos);
+  const auto devices = test::RunCommand({Program(), "--devices"}, s.Folder(), s.Env());
+  EXPECT_EQ(devices.status, 0);
+  EXPECT_NE(devices.out.find("    -1  the system's default input\n"), std::string::npos);
+  EXPECT_FALSE(HasEscape(version.out + help.out + devices.out));
   // Nothing was read or written: no INI file, no log.
   EXPECT_FALSE(std::filesystem::exists(s.ini));
   EXPECT_FALSE(std::filesystem::exists(s.dir / "my_detected.txt"));

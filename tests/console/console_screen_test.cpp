@@ -204,6 +204,17 @@ TEST(ConsoleTexts, HelpWordsAreExactAndCaseSensitive) {
   }
 }
 
+TEST(ConsoleTexts, DeviceListGivesTheValuesOfDeviceInOrder) {
+  const std::vector<std::string> names = {"HDA Intel: ALC", "pulse", "vs32"};
+  EXPECT_EQ(DeviceListText(names),
+            "DEVICE  sound input (set in [SOUND] of the settings file)\n"
+            "    -1  the system's default input\n"
+            "     0  HDA Intel: ALC\n"
+            "     1  pulse\n"
+            "     2  vs32\n");
+  EXPECT_NE(DeviceListText({}).find("(no input device found)"), std::string::npos);
+}
+
 TEST(ConsoleTexts, InputFieldNamesTheDeviceOrSaysItIsMissing) {
   const std::vector<std::string> names = {"HDA Intel: ALC", "USB Audio CODEC"};
   EXPECT_EQ(InputField(-1, names), "Input: default\t\t");

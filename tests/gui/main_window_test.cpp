@@ -7,7 +7,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <chrono>
+#include <ctime>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "config/profile_file.h"
 #include "gui/myvsrx2.h"
@@ -478,6 +482,42 @@ TEST_F(MainWindowTest, ApplyRestartsTheWorkerWithTheNewKeys) {
   // The peak values were re-read too, and the menu shows what is used.
   EXPECT_EQ(f.settings().maxPeaks, -1);
   EXPECT_TRUE(f.auto1->isChecked());
+}
+
+TEST_F(MainWindowTest, DecodesStillWaitingToGoQuietAreReportedWhenTheWorkerStops) {
+  vs32::test::WriteFile(dir / "callsloc.txt", "Q1ABC JO65HO\nQ1XYZ KO85AA\n");
+  TForm1& f = Start("");
+  f.show();
+  // A run begins by clearing the slot table.
+  auto waitForRun = [&f] {
+    for (int i = 0; i < 2000 && !f.workerLooping(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return f.workerLooping();
+  };
+  ASSERT_TRUE(waitForRun());
+  // Decodes made just now: a timer tick holds them back until they have been
+  // quiet for 8 s, but a new run starts with an empty slot table.
+  std::vector<double> spectrum(vs32::DecodeSlotTable::kChannels, 1.0);
+  const int now = static_cast<int>(std::time(nullptr));
+  ASSERT_EQ(
+      f.decodeSlots().AcceptDecode(700, 2, "Q1ABC", 12.0f, 1, now, spectrum.data(), 0.0, false),
+      vs32::AcceptOutcome::kOpened);
+  f.Timer1Timer();
+  EXPECT_FALSE(f.MemoLines().join("\n").contains("Q1ABC"));
+  f.Setupanothersettings1->trigger();
+  f.form2()->Button1->click();  // Apply restarts the worker
+  EXPECT_TRUE(f.workerRunning());
+  EXPECT_TRUE(f.MemoLines().join("\n").contains("Q1ABC")) << f.MemoLines().join("\n").toStdString();
+  ASSERT_TRUE(waitForRun());
+  // And closing the window reports the last ones.
+  ASSERT_EQ(
+      f.decodeSlots().AcceptDecode(710, 2, "Q1XYZ", 12.0f, 1, now, spectrum.data(), 0.0, false),
+      vs32::AcceptOutcome::kOpened);
+  f.close();
+  EXPECT_FALSE(f.workerRunning());
+  EXPECT_TRUE(f.MemoLines().join("\n").contains("Q1XYZ")) << f.MemoLines().join("\n").toStdString();
+  EXPECT_NE(vs32::test::ReadFile(dir / "my_detected.txt").find("Q1XYZ"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, ApplyWithACaptureFolderThatCannotBeCreatedLeavesTheWorkerStopped) {

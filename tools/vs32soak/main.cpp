@@ -371,15 +371,20 @@ int main(int argc, char** argv) {
     }
     synth.Render(second, block);
     sound.deliverCaptured(block.data(), block.size());
-    // Stay a few seconds ahead of the worker, never 16 (that would drop audio).
-    while (sound.filledCount() >= 4) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Stay well ahead of the worker, so that it never waits for audio, but
+    // never 16 seconds (that would drop audio).
+    while (sound.filledCount() >= 12) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (std::chrono::steady_clock::now() - lastTick > std::chrono::milliseconds(300)) {
       tickResults();
       lastTick = std::chrono::steady_clock::now();
     }
     if (second == 3600) first = ReadMemory();
+    if ((second + 1) % 3600 == 0) {
+      std::printf("  %ld h of audio, %ld decodes\n", (second + 1) / 3600, output.decodes);
+      std::fflush(stdout);
+    }
     const bool runEnds = (second + 1 - runStart) % restartEvery == 0 || second + 1 == totalSeconds;
     if (runEnds) {
       // Let the worker finish what it was given, report what is pending, and
