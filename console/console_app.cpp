@@ -76,6 +76,10 @@ ConsoleApp::~ConsoleApp() {
   Shutdown(false);
 }
 
+bool ConsoleApp::workerLooping() const {
+  return worker_ && worker_->workerRunning();
+}
+
 int ConsoleApp::StopAfterMessage() {
   keys_.WaitForKey(stop_.fd());
   Shutdown(false);

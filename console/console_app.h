@@ -96,6 +96,9 @@ class ConsoleApp {
   const SpotReporter* reporter() const { return reporter_.get(); }
   // Set before workerStarted() turns true.
   DecodeSlotTable* slots() const { return slots_.get(); }
+  // Once workerStarted(): true when the worker's run has begun (its slot table
+  // cleared) and it reads input.
+  bool workerLooping() const;
 
  private:
   // Prints the text, waits for a key (not when input is not a terminal) and

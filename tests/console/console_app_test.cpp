@@ -205,6 +205,11 @@ TEST_F(ConsoleRun, DecodesStillWaitingToGoQuietAreReportedOnTheWayOut) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ASSERT_TRUE(app_->workerStarted());
+  // A run begins by clearing the slot table.
+  while (!app_->workerLooping() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(app_->workerLooping());
   // A decode made just now: the main loop holds it back until it has been
   // quiet for 8 s, so only the shutdown can report it.
   std::vector<double> spectrum(DecodeSlotTable::kChannels, 1.0);
