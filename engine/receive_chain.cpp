@@ -41,7 +41,6 @@ constexpr int kFullCount = 1177110;     // 1230 × 957
 constexpr int kSpectrumFirst = 4;       // the spectrum sums entries 4 … 960
 constexpr int kRecentFirst = 944;       // the recent mean, entries 944 … 959
 constexpr int kPadded = ReceiveChain::kPaddedChannels;
-constexpr int kRingSlots = ReceiveChain::kRingSlots;
 
 // Vectors of the compiler's vector extension: element-wise arithmetic, each
 // lane exactly the scalar operation. Used only inside function bodies.
