@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/correlator.h"
+#include "engine/float_vectors.h"
 
 namespace vs32 {
 
@@ -35,7 +36,6 @@ uint32_t InfoField(uint64_t bits) {
 // exactly the operations, in the order, that one group on its own would.
 namespace {
 
-typedef float Floats __attribute__((vector_size(32)));
 typedef int Ints __attribute__((vector_size(32)));
 constexpr int kGroupVectors = 3;
 
@@ -48,42 +48,14 @@ struct PhaseSplit {
   float at[8][kPhaseRow];
 };
 
-// Vectors pass through memory only: never arguments or results, whose layout
-// would differ between the builds for different CPUs.
-#define VS32_SHUFFLE(a, b, ...) __builtin_shufflevector(a, b, __VA_ARGS__)
-
 inline void SplitByPhase(const float* h, PhaseSplit* out) {
   constexpr int kFullBlocks = kDecoderSpan / 64;  // 64 samples: 8 q × 8 phases
   for (int block = 0; block < kFullBlocks; ++block) {
     Floats r[8];
     for (int i = 0; i < 8; ++i) std::memcpy(&r[i], h + 64 * block + 8 * i, sizeof(Floats));
-    // 8 × 8 transpose: row i (q = 8 block + i, lane = phase) to row per phase.
-    const Floats t0 = VS32_SHUFFLE(r[0], r[1], 0, 8, 1, 9, 4, 12, 5, 13);
-    const Floats t1 = VS32_SHUFFLE(r[0], r[1], 2, 10, 3, 11, 6, 14, 7, 15);
-    const Floats t2 = VS32_SHUFFLE(r[2], r[3], 0, 8, 1, 9, 4, 12, 5, 13);
-    const Floats t3 = VS32_SHUFFLE(r[2], r[3], 2, 10, 3, 11, 6, 14, 7, 15);
-    const Floats t4 = VS32_SHUFFLE(r[4], r[5], 0, 8, 1, 9, 4, 12, 5, 13);
-    const Floats t5 = VS32_SHUFFLE(r[4], r[5], 2, 10, 3, 11, 6, 14, 7, 15);
-    const Floats t6 = VS32_SHUFFLE(r[6], r[7], 0, 8, 1, 9, 4, 12, 5, 13);
-    const Floats t7 = VS32_SHUFFLE(r[6], r[7], 2, 10, 3, 11, 6, 14, 7, 15);
-    const Floats u0 = VS32_SHUFFLE(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
-    const Floats u1 = VS32_SHUFFLE(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
-    const Floats u2 = VS32_SHUFFLE(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
-    const Floats u3 = VS32_SHUFFLE(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
-    const Floats u4 = VS32_SHUFFLE(t4, t6, 0, 1, 8, 9, 4, 5, 12, 13);
-    const Floats u5 = VS32_SHUFFLE(t4, t6, 2, 3, 10, 11, 6, 7, 14, 15);
-    const Floats u6 = VS32_SHUFFLE(t5, t7, 0, 1, 8, 9, 4, 5, 12, 13);
-    const Floats u7 = VS32_SHUFFLE(t5, t7, 2, 3, 10, 11, 6, 7, 14, 15);
-    const Floats c[8] = {
-        VS32_SHUFFLE(u0, u4, 0, 1, 2, 3, 8, 9, 10, 11),
-        VS32_SHUFFLE(u1, u5, 0, 1, 2, 3, 8, 9, 10, 11),
-        VS32_SHUFFLE(u2, u6, 0, 1, 2, 3, 8, 9, 10, 11),
-        VS32_SHUFFLE(u3, u7, 0, 1, 2, 3, 8, 9, 10, 11),
-        VS32_SHUFFLE(u0, u4, 4, 5, 6, 7, 12, 13, 14, 15),
-        VS32_SHUFFLE(u1, u5, 4, 5, 6, 7, 12, 13, 14, 15),
-        VS32_SHUFFLE(u2, u6, 4, 5, 6, 7, 12, 13, 14, 15),
-        VS32_SHUFFLE(u3, u7, 4, 5, 6, 7, 12, 13, 14, 15),
-    };
+    // Row i (q = 8 block + i, lane = phase) to one row per phase.
+    Floats c[8];
+    Transpose8(r, c);
     for (int phase = 0; phase < 8; ++phase) {
       std::memcpy(&out->at[phase][8 * block], &c[phase], sizeof(Floats));
     }

@@ -20,23 +20,7 @@
 
 #include "support/test_support.h"
 
-// Counts allocations, to show that capture and read allocate nothing. Kept out
-// of line: inlined, GCC would see malloc'd memory reach free and take it for a
-// mismatched new/delete.
-namespace {
-std::atomic<long> gAllocations{0};
-}
-__attribute__((noinline)) void* operator new(std::size_t n) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-__attribute__((noinline)) void operator delete(void* p) noexcept {
-  std::free(p);
-}
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/allocation_counter.h"
 
 namespace vs32 {
 namespace {
@@ -305,12 +289,12 @@ TEST(SoundDeviceRead, CaptureAndReadAllocateNothing) {
   ASSERT_TRUE(dev.openInputBuffers(kRate, 16, 1, kRate));
   std::vector<int16_t> samples(kRate, 100);
   std::vector<float> block(kRate);
-  const long before = gAllocations.load();
+  const long before = test::Allocations();
   for (int i = 0; i < 50; ++i) {
     dev.deliverCaptured(samples.data(), samples.size());
     ASSERT_EQ(dev.read(block.data(), block.data(), kRate), kRate);
   }
-  EXPECT_EQ(gAllocations.load(), before);
+  EXPECT_EQ(test::Allocations(), before);
 }
 
 TEST(SoundDeviceOpen, FailuresAreReportedAsWarningsWithTheCaption) {

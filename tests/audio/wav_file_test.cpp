@@ -12,23 +12,7 @@
 
 #include "support/test_support.h"
 
-// Counts allocations, to show that a read allocates only when it must. Kept
-// out of line: inlined, GCC would see malloc'd memory reach free and take it
-// for a mismatched new/delete.
-namespace {
-std::atomic<long> gAllocations{0};
-}
-__attribute__((noinline)) void* operator new(std::size_t n) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-__attribute__((noinline)) void operator delete(void* p) noexcept {
-  std::free(p);
-}
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/allocation_counter.h"
 
 namespace vs32 {
 namespace {
@@ -279,11 +263,11 @@ TEST_F(WavFileTest, ReadsAllocateOnlyWhenAskedForMoreThanBefore) {
   ASSERT_TRUE(wav_.open(Put("big.wav", Wav(Fmt{}, Samples16(s))), "r"));
   std::vector<float> block(48000);
   ASSERT_EQ(wav_.read(block.data(), block.data(), 12000), 12000);  // sizes the buffer
-  const long before = gAllocations.load();
+  const long before = test::Allocations();
   for (int i = 0; i < 5; ++i) ASSERT_EQ(wav_.read(block.data(), block.data(), 12000), 12000);
-  EXPECT_EQ(gAllocations.load(), before);
+  EXPECT_EQ(test::Allocations(), before);
   ASSERT_EQ(wav_.read(block.data(), block.data(), 48000), 48000);  // grows once
-  EXPECT_GT(gAllocations.load(), before);
+  EXPECT_GT(test::Allocations(), before);
 }
 
 TEST(WavFormatMessage, NamesTheExpectedRate) {

@@ -115,14 +115,17 @@ class ConsoleRun : public ::testing::Test {
     ::close(input_[1]);
   }
 
-  int Run(const std::vector<std::string>& args) {
+  ConsoleIo Io() {
     ConsoleIo io;
     io.outFd = out_.fd();
     io.inFd = input_[0];
     io.mode = ScreenMode::kPlain;
     io.environment = CurrentIniEnvironment();
     io.environment.vs32Ini = ini().string();
-    app_ = std::make_unique<ConsoleApp>(io, stop_);
+    return io;
+  }
+  int Run(const std::vector<std::string>& args) {
+    app_ = std::make_unique<ConsoleApp>(Io(), stop_);
     return app_->Run(args);
   }
   std::filesystem::path ini() const { return dir_ / "station.INI"; }
@@ -191,13 +194,7 @@ TEST_F(ConsoleRun, WavErrorEndsTheRunAfterTheWorkerStarted) {
 TEST_F(ConsoleRun, DecodesStillWaitingToGoQuietAreReportedOnTheWayOut) {
   test::WriteFile(ini(), "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\n[PSKREPORTER]\nUPLOAD_SPOT=0\n");
   test::WriteFile(dir_ / "callsloc.txt", "Q1ABC JO65HO\n");
-  ConsoleIo io;
-  io.outFd = out_.fd();
-  io.inFd = input_[0];
-  io.mode = ScreenMode::kPlain;
-  io.environment = CurrentIniEnvironment();
-  io.environment.vs32Ini = ini().string();
-  app_ = std::make_unique<ConsoleApp>(io, stop_);
+  app_ = std::make_unique<ConsoleApp>(Io(), stop_);
   int exitCode = -1;
   std::thread run([&] { exitCode = app_->Run({}); });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);

@@ -1,10 +1,5 @@
 // Correlation with known callsigns: Correlator51, Correlator237, the shift test,
 // the ambiguity text, and the false-decode probability.
-// This file replaces the global operator new/delete (malloc/free) to count
-// allocations; GCC then takes the inlined pairs for mismatched ones.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
 
 #include "engine/correlator.h"
 
@@ -22,24 +17,7 @@
 
 #include "engine/decoder.h"
 #include "engine/frame_codec.h"
-
-// Counts heap allocations while a test asks for it.
-namespace {
-std::atomic<bool> countAllocations{false};
-std::atomic<long> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (countAllocations.load()) ++allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/allocation_counter.h"
 
 namespace vs32 {
 namespace {
@@ -395,14 +373,12 @@ TEST(DecoderAllocation, NoHeapUseOnAnyPath) {
   float ebNo;
   int attempts;
 
-  allocations = 0;
-  countAllocations = true;
+  const long before = test::Allocations();
   const DecodeStatus ambiguous =
       DecodeFrame(h.data(), h.data(), h.data(), sign.data(), call, &ebNo, &attempts, 2, options);
   const DecodeStatus nothing = DecodeFrame(noise.data(), noise.data(), noise.data(), sign.data(),
                                            call, &ebNo, &attempts, 2, options);
-  countAllocations = false;
-  EXPECT_EQ(allocations.load(), 0);
+  EXPECT_EQ(test::Allocations(), before);
   EXPECT_EQ(ambiguous, 0);
   EXPECT_EQ(nothing, 0);
   EXPECT_STREQ(sink.last, "G4ABC or G4ABC?");

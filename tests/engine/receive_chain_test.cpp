@@ -2,11 +2,6 @@
 // the first tick, silent input, which channels reach the decoder and what they
 // see at a tick, the start of a run, the kernels for different CPUs, the bank
 // against the reference objects, and no heap use per block.
-// This file replaces the global operator new/delete (malloc/free) to count
-// allocations; GCC then takes the inlined pairs for mismatched ones.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
 
 #include "engine/receive_chain.h"
 
@@ -22,23 +17,7 @@
 #include <random>
 #include <vector>
 
-// Counts heap allocations while a test asks for it.
-namespace {
-std::atomic<bool> countAllocations{false};
-std::atomic<long> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (countAllocations.load()) ++allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/allocation_counter.h"
 
 namespace vs32 {
 namespace {
@@ -360,11 +339,9 @@ TEST(ReceiveChainAllocation, NoHeapUsePerBlockTickOrDecode) {
     }
     rig.table->count.store(20);
     rig.Run(2);  // first block: anything set up lazily
-    allocations = 0;
-    countAllocations = true;
+    const long before = test::Allocations();
     rig.Run(4);  // two ticks, every peak decoded
-    countAllocations = false;
-    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(test::Allocations(), before);
     EXPECT_GT(rig.chain->decoderCalls(), 100);
   }
 }
