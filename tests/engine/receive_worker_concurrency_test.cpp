@@ -12,14 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "audio/sound_device.h"
-#include "audio/wav_file.h"
-#include "config/known_calls.h"
-#include "config/list_files.h"
-#include "config/settings.h"
-#include "engine/decode_slots.h"
-#include "engine/receive_chain.h"
 #include "engine/receive_worker.h"
+#include "support/receiver_rig.h"
 
 namespace vs32 {
 namespace {
@@ -39,47 +33,12 @@ struct CountingEvents : ReceiverEvents {
 
 // Plays the sound card's capture callback: noise in chunks of odd sizes, kept a
 // few seconds ahead of the reader so that no second is dropped.
-class Capture {
- public:
-  explicit Capture(SoundDevice& sound) : sound_(sound), thread_([this] { Run(); }) {}
-  ~Capture() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  void Run() {
-    std::mt19937 rng(11);
-    std::normal_distribution<float> noise(0.0f, 3000.0f);
-    std::vector<int16_t> chunk(1999);
-    while (!stop_) {
-      if (sound_.filledCount() >= 4) {
-        std::this_thread::sleep_for(1ms);
-        continue;
-      }
-      for (int16_t& s : chunk) s = static_cast<int16_t>(noise(rng));
-      sound_.deliverCaptured(chunk.data(), chunk.size());
-    }
-  }
-  SoundDevice& sound_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+struct Capture : test::NoiseCapture {
+  explicit Capture(SoundDevice& sound) : NoiseCapture(sound, 11, 3000.0f, 1999, 4) {}
 };
 
 // Everything the front end owns around one worker.
-struct Receiver {
-  ReceiverSettings settings = DefaultSettings(Program::kConsole);
-  std::unique_ptr<KnownCallTable> knownCalls = std::make_unique<KnownCallTable>();
-  std::unique_ptr<ChannelMask> loranMask = std::make_unique<ChannelMask>();
-  std::unique_ptr<ChannelMask> alwaysMask = std::make_unique<ChannelMask>();
-  std::unique_ptr<DecodeSlotTable> slots = std::make_unique<DecodeSlotTable>();
-  CountingEvents events;
-  SoundDevice sound{&events};
-  WavFile wav;
-  std::unique_ptr<ReceiveChain> chain = std::make_unique<ReceiveChain>(
-      settings, knownCalls.get(), loranMask.get(), alwaysMask.get(), slots.get(), &events);
-  ReceiveWorker worker{*chain, sound, wav, &events};
-};
+using Receiver = test::ReceiverRig<CountingEvents>;
 
 // Waits until the worker has processed `count` blocks of the current run. The
 // count belongs to the new run once the worker has passed the top of its loop.
