@@ -519,6 +519,15 @@ void TForm1::FormCreate() {
   // 11. Decode list and log.
   Memo1->setReadOnly(true);
   Memo1->setPlainText(QString::fromUtf8(kWindowedLogColumns.data(), kWindowedLogColumns.size()));
+  // Where the station lists and the log are: the current folder unless the
+  // log is given a path, which a user started from a menu cannot guess.
+  std::error_code noFolder;
+  const std::filesystem::path folder = std::filesystem::current_path(noFolder);
+  if (!noFolder) {
+    InsertMemoLine(1, QString::fromStdString(
+                          "Station lists in " + folder.string() + ", decode log " +
+                          (folder / std::filesystem::path(settings_.logFilePath)).string()));
+  }
   if (!iniMessage.empty()) InsertMemoLine(1, QString::fromStdString(iniMessage));
   std::string logError;
   if (EnsureDecodeLog(settings_.logFilePath, settings_.logHeader, Program::kWindowed, &logError) ==

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -236,8 +237,13 @@ TEST_F(MainWindowTest, StatusPanelsAfterStartUp) {
   EXPECT_FALSE(Action("default1")->isChecked());
   EXPECT_TRUE(Action("N401")->isChecked());
   const QStringList lines = f.MemoLines();
-  ASSERT_GE(lines.size(), 1);
+  ASSERT_GE(lines.size(), 2);
   EXPECT_EQ(lines[0], kColumns);
+  // Where to find the lists and the log.
+  const std::string folder = std::filesystem::current_path().string();
+  EXPECT_TRUE(lines.contains(QString::fromStdString("Station lists in " + folder + ", decode log " +
+                                                    folder + "/my_detected.txt")))
+      << lines.join("\n").toStdString();
   // A new decode log with its header block.
   EXPECT_EQ(
       vs32::test::ReadFile(dir / "my_detected.txt"),
