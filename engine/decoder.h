@@ -25,7 +25,15 @@ struct DecoderOptions {
   int correlator51Threshold = 45;    // accepted above this many agreements of 51
   int correlator237Threshold = 159;  // accepted above this many agreements of 237
   const KnownCallTable* knownCalls = nullptr;
-  bool historyHalfFull = false;      // the correlation stages run only when set
+  bool historyHalfFull = false;  // the correlation stages run only when set
+  // Frame validity: a candidate counts only with its four zero-prefix bits clear
+  // and a packed callsign a valid field can give (N < kPackedCallLimit). Off:
+  // only the check word and tail check decide.
+  bool strictFrameCheck = true;
+  // No single-attempt or list decoding before historyHalfFull: no frame can be
+  // complete in a window that is still half zeros. The receive chain sets it
+  // from the settings; a caller without a warm-up leaves it off.
+  bool decodeAfterWarmup = false;
   ReceiverEvents* events = nullptr;  // receives the ambiguity text "%s or %s?"
 };
 
@@ -60,7 +68,15 @@ void Demodulate(const float* centre, const float* lower, const float* upper, Dem
 
 // Status of a descrambled 51-bit candidate (bit k at position 50 - k):
 // 2 check word and tail check agree, 1 only the check word, 0 otherwise.
-DecodeStatus CheckCandidate(uint64_t descrambled);
+// `strict`: also 0 unless ValidFrame().
+DecodeStatus CheckCandidate(uint64_t descrambled, bool strict = false);
+
+// Packed callsigns of valid fields lie below this (37 × 36 × 10 × 27³).
+inline constexpr uint32_t kPackedCallLimit = 262177560;
+
+// True when message bits 0 ... 3 of the descrambled candidate are zero and its
+// packed callsign is below kPackedCallLimit: what every real frame carries.
+bool ValidFrame(uint64_t descrambled);
 
 // Candidate search over the list of the given depth.
 struct SearchResult {
@@ -68,7 +84,8 @@ struct SearchResult {
   uint64_t candidate;   // the last candidate tried (descrambled)
   int attempts;         // as reported (1; up to 19; up to 155, or 157 after the last pair)
 };
-SearchResult SearchCandidates(uint64_t bestDescrambled, uint64_t runnerUpDescrambled, int depth);
+SearchResult SearchCandidates(uint64_t bestDescrambled, uint64_t runnerUpDescrambled, int depth,
+                              bool strict = false);
 
 // 10 * log10(2S / (E - S)), or -99 when S = 0, E <= S or the result is not finite.
 float EbNoDb(float s, float e);

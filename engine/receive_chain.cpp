@@ -762,6 +762,8 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
   options.correlator237Threshold = settings_.correlator237Threshold;
   options.knownCalls = knownCalls_;
   options.events = events_;
+  options.strictFrameCheck = settings_.strictFrameCheck;
+  options.decodeAfterWarmup = settings_.decodeAfterWarmup;
   const int depth = settings_.ultraDeepDecoder ? 2 : settings_.deepDecoder ? 1 : 0;
 
   // The sums for the next block's spectrum are formed channel by channel just
