@@ -93,7 +93,7 @@ void ReceiveWorker::Run() {
     try {
       bool fromWav = false;
       if (AcquireBlock(&fromWav) && !stop_.load(std::memory_order_acquire)) {
-        chain_.ProcessBlock(WallClockSeconds(), fromWav);
+        chain_.ProcessBlock(clock_ ? clock_() : WallClockSeconds(), fromWav);
         blocks_.fetch_add(1, std::memory_order_relaxed);
       }
     } catch (const std::exception&) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -46,6 +47,11 @@ class ReceiveWorker {
   // Blocks processed in the current run.
   long blocks() const { return blocks_.load(std::memory_order_relaxed); }
 
+  // The time (seconds since 1970) stamped on each block as it is processed:
+  // the computer's clock unless a simulation sets its own. Called on the
+  // worker thread. Set only while no run is going.
+  void setClock(std::function<double()> clock) { clock_ = std::move(clock); }
+
  private:
   void Run();
   bool AcquireBlock(bool* fromWav);
@@ -54,6 +60,7 @@ class ReceiveWorker {
   SoundDevice& sound_;
   WavFile& wav_;
   ReceiverEvents* events_;
+  std::function<double()> clock_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> workerRunning_{false};
