@@ -47,7 +47,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vs32soak [--hours H] [--station-minutes M] [--restart-hours R] [--snr DB]\n"
-    "                [--depth 0|1|2] [--noise-only] [--seed N] [--keep DIR]\n";
+    "                [--depth 0|1|2] [--noise-only] [--plain-checks] [--seed N]\n"
+    "                [--keep DIR]\n";
 
 constexpr const char* kHelp =
     "Runs the receiver over synthesised audio as fast as the CPU allows: the sound\n"
@@ -69,6 +70,8 @@ constexpr const char* kHelp =
     "  --depth D            decoder depth: 0 single attempt, 1 Deep (default),\n"
     "                       2 Ultra Deep\n"
     "  --noise-only         no frames at all: noise alone\n"
+    "  --plain-checks       STRICT_FRAME_CHECK, DECODE_AFTER_WARMUP and\n"
+    "                       LEARN_SAME_FREQUENCY off: the check bits alone decide\n"
     "  --seed N             noise and phase seed (default 1)\n"
     "  --keep DIR           write the lists and the decode log to DIR and keep them\n"
     "                       (default: a scratch folder, removed at the end)\n"
@@ -92,6 +95,7 @@ struct Options {
   double snrDb = -20;
   int depth = 1;
   bool noiseOnly = false;
+  bool plainChecks = false;
   uint64_t seed = 1;
   std::string keep;
 };
@@ -110,8 +114,8 @@ int ParseArguments(int argc, char** argv, Options& o) {
       std::fputs(kHelp, stdout);
       std::exit(0);
     }
-    if (a == "--noise-only") {
-      o.noiseOnly = true;
+    if (a == "--noise-only" || a == "--plain-checks") {
+      (a == "--noise-only" ? o.noiseOnly : o.plainChecks) = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -367,6 +371,9 @@ int main(int argc, char** argv) {
   settings.uploadSpots = true;
   settings.deepDecoder = o.depth >= 1;
   settings.ultraDeepDecoder = o.depth >= 2;
+  settings.strictFrameCheck = !o.plainChecks;
+  settings.decodeAfterWarmup = !o.plainChecks;
+  settings.learnSameFrequency = !o.plainChecks;
 
   auto knownCalls = std::make_unique<KnownCallTable>();
   auto loranMask = std::make_unique<ChannelMask>();
