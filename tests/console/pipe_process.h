@@ -73,16 +73,20 @@ class PipeProcess {
   // input when `close` (the end of the audio), else keeps it open (a source
   // that stalls). A program that stops reading leaves the thread blocked
   // until StopFeeding.
-  void Feed(std::string bytes, bool close) {
-    feeder_ = std::thread([this, bytes = std::move(bytes), close] {
+  // `chunk` bytes at a time with `gap` between them (the pace of live audio);
+  // by default as fast as the program reads.
+  void Feed(std::string bytes, bool close, size_t chunk = 65536,
+            std::chrono::milliseconds gap = std::chrono::milliseconds(0)) {
+    feeder_ = std::thread([this, bytes = std::move(bytes), close, chunk, gap] {
       size_t at = 0;
       while (at < bytes.size() && !stopFeeding_) {
         pollfd p{in_, POLLOUT, 0};
         if (::poll(&p, 1, 50) <= 0) continue;
-        const ssize_t n =
-            ::write(in_, bytes.data() + at, std::min<size_t>(65536, bytes.size() - at));
+        const size_t end = std::min(bytes.size(), (at / chunk + 1) * chunk);
+        const ssize_t n = ::write(in_, bytes.data() + at, end - at);
         if (n <= 0) break;
         at += static_cast<size_t>(n);
+        if (at % chunk == 0 && gap.count() > 0) std::this_thread::sleep_for(gap);
       }
       fed_ = at;
       if (close) CloseInput();
