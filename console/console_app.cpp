@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string_view>
 
 #include "audio/pipe_source.h"
@@ -145,6 +146,11 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
   iniPath_ = ini.path;
   screen_.Message(ini.message);
   // A file that is there but cannot be read would silently give every default.
+  std::error_code folderError;
+  if (std::filesystem::is_directory(iniPath_, folderError)) {
+    screen_.Warning("Cannot read settings file " + iniPath_.string() + ": it is a folder");
+    return StopAfterMessage(1);
+  }
   if (std::FILE* file = std::fopen(iniPath_.c_str(), "rb")) {
     std::fclose(file);
   } else if (errno != ENOENT) {
@@ -235,6 +241,9 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
                                           alwaysDecodeMask_.get(), slots_.get(), &events_);
   worker_ = std::make_unique<ReceiveWorker>(*chain_, *sound_, *wav_, &events_);
   worker_->SetLiveSource(pipe_.get());
+  // Tries again from now on (not before: a run that stops for its settings
+  // would promise a try it never makes).
+  if (retry_) retry_->Started(sound_->inputOpen(), SoundRetry::Clock::now());
   worker_->Start();
   workerStarted_.store(true, std::memory_order_release);
   notify_.Ready(StatusText(Figures(false)));
@@ -263,7 +272,9 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
       exitCode = 1;
     }
   }
-  notify_.Stopping(exitCode == 0 ? "stopping" : "input failed");
+  notify_.Stopping(!worker_->inputEnded() ? "stopped"
+                   : exitCode == 0        ? "end of input"
+                                          : "input failed");
   Shutdown(true);
   return exitCode;
 }
@@ -288,7 +299,6 @@ bool ConsoleApp::OpenSound(const std::string& deviceText) {
   const bool opened = input.open();
   // (Said by the sound device when it tried; a name that matches nothing is said here.)
   if (!opened) events_.Once(SoundDevice::kInputFailedText);
-  retry_->Started(opened, SoundRetry::Clock::now());
   return opened;
 }
 

@@ -173,6 +173,14 @@ TEST(ConsoleProgram, BadCommandLinesSayWhatIsWrongInOneLineAndExitWithTheirCode)
   }
   // Nothing was started: no settings file.
   EXPECT_FALSE(std::filesystem::exists(s.ini));
+
+  // A settings file that cannot be read is no reason to run on defaults.
+  std::filesystem::create_directory(s.dir / "folder.INI");
+  const auto r = test::RunCommand({Program(), "--config", "folder.INI"}, s.Folder(), s.Env());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Cannot read settings file folder.INI: it is a folder\n"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(s.dir / "my_detected.txt"));
 }
 
 TEST(ConsoleProgram, HelpWordShowsUsageUnderTheBannerAndWaitsForAKey) {
