@@ -485,7 +485,12 @@ LoadResult LoadSettings(Program program, const std::filesystem::path& iniPath,
     }
     if (writable && key->writtenBack(program)) {
       std::string reason;
-      if (!WriteSetting(file, settings, *key, &reason)) {
+      // A header built from an empty call or locator would stay so in the
+      // file after they are set: it is written only once both are there.
+      const bool headerWaits = key->rule == SettingRule::kLogHeader && TrimBlanks(text).empty() &&
+                               (settings.myCall.empty() || settings.myLocator.empty());
+      if (!(headerWaits ? file.WriteString(key->section, key->key, "", &reason)
+                        : WriteSetting(file, settings, *key, &reason))) {
         // One message is enough: the rest of the keys would fail the same way.
         result.warnings.push_back("Cannot write settings to " + iniPath.string() + ": " + reason);
         writable = false;
