@@ -36,7 +36,7 @@ TEST(SensitivityHarness, StrongStationDecodesAndItsRecordingIsReused) {
   EXPECT_TRUE(Contains(md, "Decodes on noise alone")) << md;
   const std::string svg = ReadFile(dir / "out" / "sensitivity.svg");
   EXPECT_TRUE(Contains(svg, "<svg")) << svg.substr(0, 200);
-  EXPECT_TRUE(Contains(svg, "strong, ")) << "the legend names the curve and its phantom rate";
+  EXPECT_TRUE(Contains(svg, "strong (")) << "the legend names the curve and its phantom rate";
 
   // Same grid, another curve: the recordings are not made again, and a decode
   // run that fails stops the harness.
