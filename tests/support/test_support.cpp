@@ -100,6 +100,14 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
   return result;
 }
 
-std::string BuiltProgram(const std::string& name) { return std::string(VS32_BIN_DIR) + "/" + name; }
+std::string BuiltProgram(const std::string& name) {
+  return std::string(VS32_BIN_DIR) + "/" + name;
+}
+
+CommandResult RunPython(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/usr/bin/python3", "-c", program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunCommand(argv);
+}
 
 }  // namespace vs32::test
