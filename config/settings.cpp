@@ -217,6 +217,21 @@ const SettingKey kKeys[] = {
      .rule = SettingRule::kLogHeader,
      .windowedOrder = 31,
      .consoleOrder = 25},
+    {.section = "VS-32",
+     .key = "LIST_DECODER",
+     .field = &R::listDecoder,
+     .defaultText = "0",
+     .windowedOrder = 32,
+     .consoleOrder = 26},
+    {.section = "VS-32",
+     .key = "LIST_SIZE",
+     .field = &R::listSize,
+     .defaultText = "4096",
+     .clamped = true,
+     .minValue = 1,
+     .maxValue = 65536,
+     .windowedOrder = 33,
+     .consoleOrder = 27},
 };
 
 std::string_view TrimBlanks(std::string_view text) {

@@ -86,6 +86,8 @@ struct ReceiverSettings {
   std::string reporterPort;        // UTF-8, at most 31 UTF-16 units
   Switch uploadSpots;
   std::string logHeader;  // first line of a new decode log
+  Switch listDecoder;     // best-first list over whole messages instead of Deep / Ultra Deep
+  int listSize = 0;       // messages in that list, 1 ... 65536
 
   // Derived by ComputeDerived().
   int inputRate = 0;        // samples/s: 48000 when bandStartHz >= 5450, else 12000

@@ -7,6 +7,7 @@
 
 #include "engine/correlator.h"
 #include "engine/float_vectors.h"
+#include "engine/list_decoder.h"
 
 namespace vs32 {
 
@@ -241,16 +242,31 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
 
   Demodulation demod;
   Demodulate(centre, lower, upper, &demod);
-  const uint64_t pattern = ScramblePatternBits();
-  const SearchResult search =
-      SearchCandidates(demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern,
-                       depth < 0 ? 0 : (depth > 2 ? 2 : depth));
-  DecodeStatus status = search.status;
-  *attempts = search.attempts;
-  if (status != 0) {
-    *ebNoDb = EbNoDb(demod.s, demod.e);
-    UnpackCall(InfoField(search.candidate), call);
-    return status;
+  depth = depth < 0 ? 0 : (depth > 3 ? 3 : depth);
+  if (depth == 3 && !options.listDecoder) depth = 2;
+  if (depth == 3) {
+    // Warm-up histories and weak noise make long lists of near ties: the list
+    // runs only on full histories and a strong best path.
+    const float bestEbNo = EbNoDb(demod.s, demod.e);
+    if (options.historyHalfFull && bestEbNo > options.decodeThreshold) {
+      const ListOutcome list = options.listDecoder->Search(demod.scores);
+      *attempts = list.found ? list.position : list.length;
+      if (list.found) {
+        *ebNoDb = bestEbNo;
+        UnpackCall(InfoField(list.message), call);
+        return 2;
+      }
+    }
+  } else {
+    const uint64_t pattern = ScramblePatternBits();
+    const SearchResult search =
+        SearchCandidates(demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern, depth);
+    *attempts = search.attempts;
+    if (search.status != 0) {
+      *ebNoDb = EbNoDb(demod.s, demod.e);
+      UnpackCall(InfoField(search.candidate), call);
+      return search.status;
+    }
   }
 
   if (options.useCorrelator && options.historyHalfFull && options.knownCalls) {

@@ -497,6 +497,10 @@ void ReceiveChain::StartRun() {
   wide_ = bandStart >= kWideBandStartHz;
   choice_ = ChooseBandFilter(bandStart);
 
+  // The menu may switch the list on during the run: its workspace is always there.
+  if (!list_ || list_->listSize() != std::clamp(settings_.listSize, kMinListSize, kMaxListSize)) {
+    list_ = std::make_unique<ListDecoder>(settings_.listSize);
+  }
   historyFill_ = 0;
   historyHalfFull_ = false;
   stepCounter_ = 0;
@@ -762,7 +766,12 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
   options.correlator237Threshold = settings_.correlator237Threshold;
   options.knownCalls = knownCalls_;
   options.events = events_;
-  const int depth = settings_.ultraDeepDecoder ? 2 : settings_.deepDecoder ? 1 : 0;
+  options.listDecoder = list_.get();
+  options.decodeThreshold = settings_.decodeThreshold;
+  const int depth = settings_.listDecoder        ? 3
+                    : settings_.ultraDeepDecoder ? 2
+                    : settings_.deepDecoder      ? 1
+                                                 : 0;
 
   // The sums for the next block's spectrum are formed channel by channel just
   // ahead of the decoder, so each history comes from memory once a tick.

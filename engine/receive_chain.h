@@ -27,6 +27,7 @@
 #include "engine/decoder.h"
 #include "engine/filters.h"
 #include "engine/fixed_filters.h"
+#include "engine/list_decoder.h"
 #include "engine/receiver_events.h"
 
 namespace vs32 {
@@ -189,6 +190,7 @@ class ReceiveChain {
   BandFilterChoice choice_ = BandFilterChoice::kBandFir1500;
   std::unique_ptr<BandpassFir> bandFilter_;  // the design; it runs as filters_->designed
   std::unique_ptr<ChainBank> bank_;
+  std::unique_ptr<ListDecoder> list_;  // the best-first list's workspace, LIST_SIZE long
   double preShiftPhase_ = 0;
   double mixPhase_ = 0;
 

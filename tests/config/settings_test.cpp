@@ -69,6 +69,8 @@ TEST(FirstStart, ConsoleWritesEveryKeyWithItsDefault) {
             "CORRELATOR_237_THRESHOLD=159\n"
             "TIME_CALL_BLOCKED=600\n"
             "MYHEADER=  Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)\n"
+            "LIST_DECODER=0\n"
+            "LIST_SIZE=4096\n"
             "\n"
             "[SOUND]\n"
             "DEVICE=-1\n"
@@ -141,6 +143,8 @@ TEST(FirstStart, WindowedWritesAllButNMaxAndCreatesCaptureFolder) {
             "SPECTRUM_VISIBLE=1\n"
             "WATERFALL_VISIBLE=1\n"
             "MYHEADER=  Vesta-32 decoded (Vs32Rx ZZ0ZZZ software)\n"
+            "LIST_DECODER=0\n"
+            "LIST_SIZE=4096\n"
             "\n"
             "[SOUND]\n"
             "DEVICE=-1\n"
@@ -177,9 +181,12 @@ TEST(Validation, ClampsAreStoredAndWrittenBack) {
     const char* text;
     const char* written;
   } cases[] = {
-      {"F_CENTER", "300", "400"},       {"F_CENTER", "30000", "23050"}, {"F_CENTER", "400", "400"},
-      {"F_CENTER", "23050", "23050"},   {"N_MAX", "5000", "1230"},      {"N_MAX", "-7", "-1"},
+      {"F_CENTER", "300", "400"},       {"F_CENTER", "30000", "23050"},
+      {"F_CENTER", "400", "400"},       {"F_CENTER", "23050", "23050"},
+      {"N_MAX", "5000", "1230"},        {"N_MAX", "-7", "-1"},
       {"MIN_PEAK_SPACE", "700", "615"}, {"MIN_PEAK_SPACE", "-3", "0"},
+      {"LIST_SIZE", "0", "1"},          {"LIST_SIZE", "100000", "65536"},
+      {"LIST_SIZE", "157", "157"},      {"LIST_SIZE", "many", "4096"},
   };
   for (const Case& c : cases) {
     const std::string ini = std::string("[VS-32]\n") + c.key + "=" + c.text + "\n";
@@ -323,6 +330,8 @@ TEST(WriteBack, MissingKeysLandAtTheEndOfTheirSectionsAndOtherLinesStay) {
             "CORRELATOR_237_THRESHOLD=159\r\n"
             "TIME_CALL_BLOCKED=600\r\n"
             "MYHEADER=zz1zzz  Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)\r\n"
+            "LIST_DECODER=0\r\n"
+            "LIST_SIZE=4096\r\n"
             "\r\n"
             "[PSKREPORTER]\r\n"
             "UPLOAD_SPOT=1\r\n"
