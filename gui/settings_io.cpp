@@ -93,6 +93,7 @@ const std::vector<const char*>& CloseKeys() {
       "USE_FREQUENCY_LIST",
       "DEEP_DECODER",
       "ULTRA_DEEP_DECODER",
+      "LIST_DECODER",
       "USE_KNOWN_CALLSLIST",
       "USE_COHERENT_DETECTOR",
       "USE_CORRELATOR",

@@ -135,7 +135,14 @@ TEST(BatchDecodeE2E, BadFilesAreReportedAndTheOthersStillDecoded) {
   EXPECT_NE(r.err.find("junk.wav: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(good + ": 20.0 s audio"), std::string::npos) << r.err;
 
-  EXPECT_EQ(Decode({"--depth", "3", good}).status, 2);
+  EXPECT_EQ(Decode({"--depth", "4", good}).status, 2);
+  EXPECT_EQ(Decode({"--depth", "3", "--list", "157", good}).status, 0);
+  for (const char* bad : {"0", "65537", "lots"}) {
+    const CommandResult list = Decode({"--depth", "3", "--list", bad, good});
+    EXPECT_EQ(list.status, 2) << bad;
+    EXPECT_NE(list.err.find("--list: must be a number from 1 to 65536"), std::string::npos)
+        << list.err;
+  }
   EXPECT_EQ(Decode({"--bogus", good}).status, 2);
   EXPECT_EQ(Decode({}).status, 2);
 }

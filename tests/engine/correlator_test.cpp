@@ -17,6 +17,7 @@
 
 #include "engine/decoder.h"
 #include "engine/frame_codec.h"
+#include "engine/list_decoder.h"
 #include "support/allocation_counter.h"
 
 namespace vs32 {
@@ -368,7 +369,9 @@ TEST(DecoderAllocation, NoHeapUseOnAnyPath) {
   std::mt19937 rng(3);
   for (float& x : noise) x = std::uniform_real_distribution<float>(0.0f, 1.0f)(rng);
   FixedSink sink;
-  const DecoderOptions options = Options(table.get(), &sink);
+  DecoderOptions options = Options(table.get(), &sink);
+  ListDecoder list(kDefaultListSize);  // the caller's workspace, made beforehand
+  options.listDecoder = &list;
   char call[8];
   float ebNo;
   int attempts;
@@ -378,10 +381,19 @@ TEST(DecoderAllocation, NoHeapUseOnAnyPath) {
       DecodeFrame(h.data(), h.data(), h.data(), sign.data(), call, &ebNo, &attempts, 2, options);
   const DecodeStatus nothing = DecodeFrame(noise.data(), noise.data(), noise.data(), sign.data(),
                                            call, &ebNo, &attempts, 2, options);
+  // Depth 3: the list runs on the strong frame, and on noise let through the gate.
+  const DecodeStatus listed =
+      DecodeFrame(h.data(), h.data(), h.data(), sign.data(), call, &ebNo, &attempts, 3, options);
+  options.decodeThreshold = -100;
+  const DecodeStatus listedNoise = DecodeFrame(noise.data(), noise.data(), noise.data(),
+                                               sign.data(), call, &ebNo, &attempts, 3, options);
   EXPECT_EQ(test::Allocations(), before);
   EXPECT_EQ(ambiguous, 0);
   EXPECT_EQ(nothing, 0);
   EXPECT_STREQ(sink.last, "G4ABC or G4ABC?");
+  EXPECT_EQ(listed, 2);
+  EXPECT_EQ(listedNoise, 0);
+  EXPECT_GT(attempts, 0);
 }
 
 // ---- False-decode probability
