@@ -97,12 +97,19 @@ struct ListDecoder::Prepared {
   uint32_t baseSyndrome;
 };
 
+// Where the list ends: the K-th loss, and whether the (K + 1)-th ties with it
+// (the list then stops below that loss).
+struct ListDecoder::Bounds {
+  double limit = 0;  // the list is every message of loss <= limit (or < when tied)
+  bool tied = false;
+  long length = 0;
+};
+
 ListDecoder::ListDecoder(int listSize)
     : size_(std::clamp(listSize, kMinListSize, kMaxListSize)), cap_(size_ + 1) {
   for (auto& half : buffers_) {
     for (auto& buffer : half) buffer.resize(static_cast<size_t>(cap_));
   }
-  heap_.resize(static_cast<size_t>(cap_) + 1);
   Tables();
 }
 
@@ -139,12 +146,14 @@ void ListDecoder::Prepare(const float scores[kCodewordGroups][8], Prepared* p) {
   }
 }
 
-// The cap_ smallest partial messages of groups first ... last, sorted by loss
-// (earlier entries first on ties). Group by group: the list so far with the
-// best codeword (loss 0) is the list itself; each further codeword's copy of
-// the list, shifted by its loss, is merged in from the back, and only as far
-// as it still reaches below the current end of a full list.
-int ListDecoder::BuildHalf(const Prepared& p, int first, int last, int half) {
+// The `cap` smallest partial messages of one half, sorted by loss (earlier
+// entries first on ties). Group by group: the list so far with the best
+// codeword (loss 0) is the list itself; each further codeword's copy of the
+// list, shifted by its loss, is merged in from the back, and only as far as it
+// still reaches below the current end of a full list.
+void ListDecoder::BuildHalf(const Prepared& p, int half, int cap) {
+  const int first = half == 0 ? 0 : kHalfEnd[0] + 1;
+  const int last = kHalfEnd[half];
   Entry* cur = buffers_[half][0].data();
   Entry* out = buffers_[half][1].data();
   cur[0] = Entry{0.0, 0};
@@ -154,8 +163,8 @@ int ListDecoder::BuildHalf(const Prepared& p, int first, int last, int half) {
     int nOut = n;
     for (int r = 1; r < 8; ++r) {
       const double l = p.loss[g][r];
-      if (nOut == cap_ && !(cur[0].loss + l < out[cap_ - 1].loss)) break;
-      const int nNew = std::min(cap_, nOut + n);
+      if (nOut == cap && !(cur[0].loss + l < out[cap - 1].loss)) break;
+      const int nNew = std::min(cap, nOut + n);
       // How many of the shifted copy make the first nNew: the largest b whose
       // last taken entry is below the first existing entry left out.
       int lo = std::max(0, nNew - nOut), hi = std::min(nNew, n);
@@ -187,132 +196,149 @@ int ListDecoder::BuildHalf(const Prepared& p, int first, int last, int half) {
   }
   half_[half] = cur;
   halfLength_[half] = n;
-  return n;
 }
 
-// Visits the messages in order of loss (ties: the lower row of the first half
-// first) until `visit` returns false or the list runs out. visit(position,
-// loss, scrambled bits, syndrome).
-template <typename Visit>
-void ListDecoder::Walk(const Prepared& p, Visit&& visit) {
-  BuildHalf(p, 0, kHalfEnd[0], 0);
-  BuildHalf(p, kHalfEnd[0] + 1, kHalfEnd[1], 1);
+// Pairs of the two halves with a + b <= loss (kStrict: < loss), counted up to
+// `limit` (the count returned may stop anywhere above it). For each entry of the
+// first half, in order, the entries of the second half within reach only shrink.
+template <bool kStrict>
+long ListDecoder::Count(double loss, long limit) const {
   const Entry* a = half_[0];
   const Entry* b = half_[1];
-  const int rows = halfLength_[0];
-  const int columns = halfLength_[1];
-  constexpr int kFirstHalfShift = 48 - 3 * kHalfEnd[0];
-
-  auto before = [](const HeapItem& x, const HeapItem& y) {
-    return x.sum < y.sum || (x.sum == y.sum && x.row < y.row);
-  };
-  // A min-heap: std::push_heap keeps the greatest under the ordering at the top.
-  auto after = [&before](const HeapItem& x, const HeapItem& y) { return before(y, x); };
-  HeapItem* heap = heap_.data();
-  int size = 0;
-  heap[size++] = HeapItem{a[0].loss + b[0].loss, 0, 0};
-  for (int position = 1; size > 0; ++position) {
-    std::pop_heap(heap, heap + size, after);
-    const HeapItem top = heap[--size];
-    const uint64_t pa = a[top.row].packed;
-    const uint64_t pb = b[top.column].packed;
-    const uint64_t scrambled =
-        p.baseScrambled ^ ((pa >> kSyndromeBits) << kFirstHalfShift) ^ (pb >> kSyndromeBits);
-    const uint32_t syndrome = static_cast<uint32_t>((p.baseSyndrome ^ pa ^ pb) & kSyndromeMask);
-    if (!visit(position, top.sum, scrambled, syndrome)) return;
-    if (top.column + 1 < columns) {
-      heap[size++] = HeapItem{a[top.row].loss + b[top.column + 1].loss, top.row, top.column + 1};
-      std::push_heap(heap, heap + size, after);
-    }
-    if (top.column == 0 && top.row + 1 < rows) {
-      heap[size++] = HeapItem{a[top.row + 1].loss + b[0].loss, top.row + 1, 0};
-      std::push_heap(heap, heap + size, after);
-    }
+  int reach = halfLength_[1];
+  auto within = [loss](double sum) { return kStrict ? sum < loss : sum <= loss; };
+  long count = 0;
+  for (int i = 0; i < halfLength_[0]; ++i) {
+    const double x = a[i].loss;
+    while (reach > 0 && !within(x + b[reach - 1].loss)) --reach;
+    if (reach == 0) break;
+    count += reach;
+    if (count > limit) break;
   }
+  return count;
 }
 
-namespace {
-
-bool FiniteScores(const float scores[kCodewordGroups][8]) {
+// Builds the halves long enough to hold the whole list and finds where it ends.
+// Halves of `cap` entries suffice once the pairs up to T = the smaller of their
+// last losses number more than K: every pair left out reaches at least T, and
+// the list ends at or below T (at T only when that loss is tied, and then the
+// list stops below it).
+bool ListDecoder::FindBounds(const float scores[kCodewordGroups][8], Prepared* p,
+                             Bounds* bounds) {
   for (int g = 0; g < kGroups; ++g) {
     for (int v = 0; v < 8; ++v) {
       if (!std::isfinite(scores[g][v])) return false;
     }
   }
+  Prepare(scores, p);
+  const long k = size_;
+  int cap = std::min(cap_, std::max(16, 8 * static_cast<int>(std::sqrt(static_cast<double>(k)))));
+  double top = 0;
+  for (;; cap = std::min(cap_, 2 * cap)) {
+    BuildHalf(*p, 0, cap);
+    BuildHalf(*p, 1, cap);
+    top = std::min(half_[0][halfLength_[0] - 1].loss, half_[1][halfLength_[1] - 1].loss);
+    if (cap == cap_ || Count<false>(top, k) > k) break;
+  }
+  // The K-th loss: the smallest loss with at least K pairs up to it, by
+  // bisection over the ordered bit patterns of non-negative doubles.
+  auto bits = [](double x) {
+    uint64_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+  };
+  auto value = [](uint64_t u) {
+    double x;
+    std::memcpy(&x, &u, sizeof x);
+    return x;
+  };
+  uint64_t hi = bits(top);
+  if (Count<false>(0.0, k) >= k) {
+    hi = bits(0.0);
+  } else {
+    uint64_t lo = bits(0.0);
+    while (hi - lo > 1) {
+      const uint64_t mid = lo + (hi - lo) / 2;
+      if (Count<false>(value(mid), k) >= k) {
+        hi = mid;
+      } else {
+        lo = mid;
+      }
+    }
+  }
+  bounds->limit = value(hi);
+  bounds->tied = Count<false>(bounds->limit, k) > k;
+  bounds->length = bounds->tied ? Count<true>(bounds->limit, k) : k;
   return true;
 }
 
-// Where the list ends: the K-th loss and whether the (K + 1)-th ties with it.
-struct ListEnd {
-  double lastLoss = 0;  // loss at the last position visited within K
-  int firstOfLast = 0;  // first position with that loss
-  int visited = 0;      // positions visited within K
-  bool tied = false;    // the (K + 1)-th message has the same loss
-  int Length(int k) const { return tied ? firstOfLast - 1 : std::min(visited, k); }
-};
-
-}  // namespace
+// Calls visit(loss, scrambled bits, syndrome) for every message of the list,
+// in no particular order.
+template <typename Visit>
+void ListDecoder::ForEach(const Prepared& p, const Bounds& bounds, Visit&& visit) const {
+  constexpr int kFirstHalfShift = 48 - 3 * kHalfEnd[0];
+  const Entry* a = half_[0];
+  const Entry* b = half_[1];
+  const double limit = bounds.limit;
+  const bool strict = bounds.tied;
+  for (int i = 0; i < halfLength_[0]; ++i) {
+    const uint64_t pa = a[i].packed;
+    const uint64_t scrambledA = p.baseScrambled ^ ((pa >> kSyndromeBits) << kFirstHalfShift);
+    const uint64_t syndromeA = p.baseSyndrome ^ pa;
+    int j = 0;
+    for (; j < halfLength_[1]; ++j) {
+      const double sum = a[i].loss + b[j].loss;
+      if (strict ? !(sum < limit) : !(sum <= limit)) break;
+      const uint64_t pb = b[j].packed;
+      visit(sum, scrambledA ^ (pb >> kSyndromeBits),
+            static_cast<uint32_t>((syndromeA ^ pb) & kSyndromeMask));
+    }
+    if (j == 0) break;
+  }
+}
 
 ListOutcome ListDecoder::Search(const float scores[kCodewordGroups][8]) {
   ListOutcome outcome;
-  if (!FiniteScores(scores)) return outcome;
   Prepared p;
-  Prepare(scores, &p);
+  Bounds bounds;
+  if (!FindBounds(scores, &p, &bounds)) return outcome;
   const uint64_t pattern = ScramblePatternBits();
-  ListEnd end;
-  bool ambiguous = false;
-  Walk(p, [&](int position, double loss, uint64_t scrambled, uint32_t syndrome) {
-    if (position > size_) {
-      end.tied = loss == end.lastLoss;
-      return false;
+  int sameLoss = 0;  // valid frames at the smallest loss found
+  ForEach(p, bounds, [&](double loss, uint64_t scrambled, uint32_t syndrome) {
+    if (!SyndromePasses(syndrome)) return;
+    if (outcome.found && loss > outcome.loss) return;
+    const uint64_t message = scrambled ^ pattern;
+    if (!ValidFrame(message)) return;
+    if (!outcome.found || loss < outcome.loss) {
+      outcome.found = true;
+      outcome.message = message;
+      outcome.loss = loss;
+      sameLoss = 1;
+    } else {
+      ++sameLoss;
     }
-    if (position == 1 || loss != end.lastLoss) {
-      // Every later message has a larger loss than a frame already found.
-      if (outcome.found) return false;
-      end.lastLoss = loss;
-      end.firstOfLast = position;
-    }
-    end.visited = position;
-    if (SyndromePasses(syndrome) && ValidFrame(scrambled ^ pattern)) {
-      if (outcome.found) {
-        ambiguous = true;  // another valid frame of the same loss
-      } else {
-        outcome.found = true;
-        outcome.message = scrambled ^ pattern;
-        outcome.position = end.firstOfLast;
-        outcome.loss = loss;
-      }
-    }
-    return true;
   });
-  if (outcome.found && (ambiguous || (end.tied && outcome.loss == end.lastLoss))) {
+  if (!outcome.found || sameLoss > 1) {
     outcome = ListOutcome{};
-    outcome.length = end.Length(size_);
+    outcome.length = static_cast<int>(bounds.length);
     return outcome;
   }
-  if (!outcome.found) outcome.length = end.Length(size_);
+  outcome.position = static_cast<int>(Count<true>(outcome.loss, size_)) + 1;
   return outcome;
 }
 
 int ListDecoder::List(const float scores[kCodewordGroups][8], ListEntry* out, int capacity) {
-  if (!FiniteScores(scores)) return 0;
   Prepared p;
-  Prepare(scores, &p);
-  ListEnd end;
-  Walk(p, [&](int position, double loss, uint64_t scrambled, uint32_t) {
-    if (position > size_) {
-      end.tied = loss == end.lastLoss;
-      return false;
-    }
-    if (position == 1 || loss != end.lastLoss) {
-      end.lastLoss = loss;
-      end.firstOfLast = position;
-    }
-    end.visited = position;
-    if (position <= capacity) out[position - 1] = ListEntry{scrambled, loss};
-    return true;
+  Bounds bounds;
+  if (capacity < size_ || !FindBounds(scores, &p, &bounds)) return 0;
+  int n = 0;
+  ForEach(p, bounds, [&](double loss, uint64_t scrambled, uint32_t) {
+    if (n < capacity) out[n++] = ListEntry{scrambled, loss};
   });
-  return std::min(end.Length(size_), capacity);
+  std::sort(out, out + n, [](const ListEntry& x, const ListEntry& y) {
+    return x.loss < y.loss || (x.loss == y.loss && x.scrambled < y.scrambled);
+  });
+  return n;
 }
 
 }  // namespace vs32

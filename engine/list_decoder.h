@@ -6,9 +6,13 @@
 // best codewords has loss 0. The list holds the K messages of smallest loss,
 // in order, and the first of them that is a valid frame is the decode.
 //
-// Enumeration meets in the middle: each half of the groups keeps its own K + 1
-// smallest partial messages, built group by group with sorted merges; a heap
-// over the rows of one half then walks the sums of the two halves in order.
+// Enumeration meets in the middle. Each half of the groups keeps its smallest
+// partial messages, sorted, built group by group with merges; the number of
+// message pairs up to a loss is then counted with one binary search per entry
+// of the shorter half. A bisection on that count finds the K-th loss, and the
+// list is every pair up to it. The halves need only as many entries as reach
+// that loss (about the square root of K when both halves share the spread),
+// so they start short and double until they provably hold the whole list.
 //
 // Screening: the check word, the tail check and the zero prefix are an affine
 // function over GF(2) of the 51 message bits (the check CRCs run over fixed-
@@ -71,13 +75,14 @@ class ListDecoder {
 
   int listSize() const { return size_; }
 
-  // Walks the list of `scores` (Demodulation::scores: every codeword's score
-  // per group, >= 0) and returns the first valid frame. A valid frame that ties
-  // in loss with another valid frame is refused.
+  // Searches the list of `scores` (Demodulation::scores: every codeword's
+  // score per group, >= 0) and returns the valid frame of smallest loss. A
+  // valid frame that ties in loss with another valid frame is refused.
   ListOutcome Search(const float scores[kCodewordGroups][8]);
 
-  // Writes the list itself, in order, into `out` (at most `capacity` entries;
-  // ties in loss keep a fixed but unspecified order). Returns the list length.
+  // Writes the list itself in order of loss (ties in a fixed but unspecified
+  // order) into `out`, which holds at least listSize() entries, and returns its
+  // length (0 when `out` is too small).
   int List(const float scores[kCodewordGroups][8], ListEntry* out, int capacity);
 
  private:
@@ -85,24 +90,22 @@ class ListDecoder {
     double loss;
     uint64_t packed;  // syndrome term (low 23 bits) and the half's codeword changes
   };
-  struct HeapItem {
-    double sum;
-    int32_t row;
-    int32_t column;
-  };
   struct Prepared;
+  struct Bounds;
 
   void Prepare(const float scores[kCodewordGroups][8], Prepared* p);
-  int BuildHalf(const Prepared& p, int firstGroup, int lastGroup, int half);
+  void BuildHalf(const Prepared& p, int half, int cap);
+  template <bool kStrict>
+  long Count(double loss, long limit) const;
+  bool FindBounds(const float scores[kCodewordGroups][8], Prepared* p, Bounds* bounds);
   template <typename Visit>
-  void Walk(const Prepared& p, Visit&& visit);
+  void ForEach(const Prepared& p, const Bounds& bounds, Visit&& visit) const;
 
   int size_;
   int cap_;  // K + 1: enough to tell whether the K-th place is tied
   std::vector<Entry> buffers_[2][2];
   const Entry* half_[2] = {nullptr, nullptr};
   int halfLength_[2] = {0, 0};
-  std::vector<HeapItem> heap_;
 };
 
 }  // namespace vs32
