@@ -245,10 +245,11 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
   depth = depth < 0 ? 0 : (depth > 3 ? 3 : depth);
   if (depth == 3 && !options.listDecoder) depth = 2;
   if (depth == 3) {
-    // Warm-up histories and weak noise make long lists of near ties: the list
-    // runs only on full histories and a strong best path.
+    // Noise makes valid frames somewhere in any long list: the list runs only
+    // on a strong best path, and only on histories of real audio throughout
+    // (partly empty windows raise the Eb/No of noise, and no frame fits them).
     const float bestEbNo = EbNoDb(demod.s, demod.e);
-    if (options.historyHalfFull && bestEbNo > options.decodeThreshold) {
+    if (options.historyFull && bestEbNo > options.decodeThreshold) {
       const ListOutcome list = options.listDecoder->Search(demod.scores);
       *attempts = list.found ? list.position : list.length;
       if (list.found) {

@@ -30,9 +30,11 @@ struct DecoderOptions {
   const KnownCallTable* knownCalls = nullptr;
   bool historyHalfFull = false;      // the correlation stages run only when set
   ReceiverEvents* events = nullptr;  // receives the ambiguity text "%s or %s?"
-  // Depth 3: the caller's list workspace (one per thread), and the Eb/No of the
-  // best codewords (dB) above which the list is searched.
+  // Depth 3: the caller's list workspace (one per thread); whether every
+  // history entry read is real audio (a run's first 961 ticks are not); the
+  // Eb/No of the best codewords (dB) above which the list is searched.
   ListDecoder* listDecoder = nullptr;
+  bool historyFull = false;
   double decodeThreshold = 5;
 };
 
@@ -45,7 +47,7 @@ struct DecoderOptions {
 // is no decode) and `attempts` are written on every call. `depth`: 0 single
 // attempt, 1 Deep, 2 Ultra Deep, 3 best-first list (values outside are
 // clamped). Depth 3 searches the list only when `options.listDecoder` is set,
-// `historyHalfFull` is set and the Eb/No of the best codewords is above
+// `historyFull` is set and the Eb/No of the best codewords is above
 // `decodeThreshold`; its decodes are status 2 with `attempts` = the list
 // position. Without a workspace depth 3 runs as depth 2.
 DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* upper,

@@ -223,8 +223,7 @@ long ListDecoder::Count(double loss, long limit) const {
 // last losses number more than K: every pair left out reaches at least T, and
 // the list ends at or below T (at T only when that loss is tied, and then the
 // list stops below it).
-bool ListDecoder::FindBounds(const float scores[kCodewordGroups][8], Prepared* p,
-                             Bounds* bounds) {
+bool ListDecoder::FindBounds(const float scores[kCodewordGroups][8], Prepared* p, Bounds* bounds) {
   for (int g = 0; g < kGroups; ++g) {
     for (int v = 0; v < 8; ++v) {
       if (!std::isfinite(scores[g][v])) return false;

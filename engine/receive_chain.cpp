@@ -503,6 +503,7 @@ void ReceiveChain::StartRun() {
   }
   historyFill_ = 0;
   historyHalfFull_ = false;
+  ticks_ = 0;
   stepCounter_ = 0;
   decoderCalls_ = 0;
   blocks_ = 0;
@@ -768,6 +769,8 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
   options.events = events_;
   options.listDecoder = list_.get();
   options.decodeThreshold = settings_.decodeThreshold;
+  if (ticks_ <= kNewestEntry) ++ticks_;
+  options.historyFull = ticks_ > kNewestEntry;
   const int depth = settings_.listDecoder        ? 3
                     : settings_.ultraDeepDecoder ? 2
                     : settings_.deepDecoder      ? 1

@@ -217,6 +217,7 @@ class ReceiveChain {
   int stepCounter_ = 0;
   int historyFill_ = 0;
   bool historyHalfFull_ = false;
+  int ticks_ = 0;  // ticks of this run, counted up to a full history window
   int decoderCalls_ = 0;
   long blocks_ = 0;
 

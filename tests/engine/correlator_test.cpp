@@ -108,6 +108,7 @@ DecoderOptions Options(const KnownCallTable* table, ReceiverEvents* events = nul
   DecoderOptions o;
   o.knownCalls = table;
   o.historyHalfFull = true;
+  o.historyFull = true;
   o.events = events;
   return o;
 }

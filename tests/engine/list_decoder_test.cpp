@@ -196,6 +196,36 @@ TEST(ListTies, AMessageTiedAcrossTheLastPlaceIsRefused) {
   EXPECT_EQ(warmUp.length, 0);
 }
 
+TEST(ListTies, TwoValidFramesOfTheSameLossAreRefused) {
+  // Where the frames of two calls differ, both codewords score the top: every
+  // mix of the two has loss 0, and everything else loses 16 or more.
+  const uint64_t pattern = ScramblePatternBits();
+  const uint64_t a = PackMessage(PackCallField(" Q1ABC")) ^ pattern;
+  const uint64_t b = PackMessage(PackCallField("QA2XY ")) ^ pattern;
+  Scores scores;
+  int differing = 0, last = 0;
+  for (int g = 0; g < kCodewordGroups; ++g) {
+    for (int v = 0; v < 8; ++v) scores[g][v] = 0.0f;
+    scores[g][GroupOf(a, g)] = 16.0f;
+    scores[g][GroupOf(b, g)] = 16.0f;
+    if (GroupOf(a, g) != GroupOf(b, g)) {
+      ++differing;
+      last = g;
+    }
+  }
+  ASSERT_LE(differing, 16);
+  ListDecoder list(1 << differing);  // exactly the mixes, both frames among them
+  const ListOutcome both = list.Search(scores);
+  EXPECT_FALSE(both.found);
+  EXPECT_EQ(both.length, 1 << differing);
+  // With one of them a little weaker, the other is the decode.
+  scores[last][GroupOf(b, last)] = 15.5f;
+  const ListOutcome one = list.Search(scores);
+  ASSERT_TRUE(one.found);
+  EXPECT_EQ(one.message, a ^ pattern);
+  EXPECT_EQ(one.position, 1);
+}
+
 // ---- Depth 3 inside DecodeFrame
 
 // Power history of a frame: four samples per line symbol at `on` or `off`,
@@ -239,7 +269,7 @@ TEST(ListDepth, FindsWeakFramesTheShorterListsMiss) {
   ListDecoder list(kDefaultListSize);
   DecoderOptions options;
   options.useCorrelator = false;
-  options.historyHalfFull = true;
+  options.historyFull = true;
   options.listDecoder = &list;
   std::mt19937 rng(5);
   int byUltraDeep = 0, byList = 0, wrong = 0;
@@ -285,7 +315,7 @@ TEST(ListDepth, SearchesOnlyAboveTheEbNoGateAndOnFullHistories) {
 
   DecoderOptions options;
   options.useCorrelator = false;
-  options.historyHalfFull = true;
+  options.historyFull = true;
   options.listDecoder = &list;
   options.decodeThreshold = ebNo;  // not above: no search
   DepthResult r = DecodeAt(noise, noise, noise, 3, options);
@@ -296,11 +326,11 @@ TEST(ListDepth, SearchesOnlyAboveTheEbNoGateAndOnFullHistories) {
   r = DecodeAt(noise, noise, noise, 3, options);
   EXPECT_EQ(r.status, 0);
   EXPECT_GT(r.attempts, 0);
-  options.historyHalfFull = false;
+  options.historyFull = false;
   EXPECT_EQ(DecodeAt(noise, noise, noise, 3, options).attempts, 0);
 
   // A clean frame is the first message of its own list.
-  options.historyHalfFull = true;
+  options.historyFull = true;
   options.decodeThreshold = 5;
   const auto clean = FrameHistory("QA2XY", 1.1f, 0.1f, 0.0f, rng);
   r = DecodeAt(clean, clean, clean, 3, options);
