@@ -271,9 +271,9 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
   }
 
   if (options.useCorrelator && options.historyHalfFull && options.knownCalls) {
-    const CorrelationOutcome c =
-        CorrelateKnownCalls(demod.bestBits, sign, *options.knownCalls,
-                            options.correlator51Threshold, options.correlator237Threshold);
+    const CorrelationOutcome c = CorrelateKnownCalls(
+        demod.bestBits, sign, *options.knownCalls, options.correlator51Threshold,
+        options.correlator237Threshold, options.correlatorSecondOpinion ? demod.scores : nullptr);
     if (c.status == 1) {
       std::memcpy(call, c.call, 7);
       *attempts = 0;

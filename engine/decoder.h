@@ -27,6 +27,9 @@ struct DecoderOptions {
   bool useCorrelator = true;
   int correlator51Threshold = 45;    // accepted above this many agreements of 51
   int correlator237Threshold = 159;  // accepted above this many agreements of 237
+  // A correlator match counts only when the codeword scores back the matched
+  // call (KnownCallScore in engine/correlator.h); off: the plain correlators.
+  bool correlatorSecondOpinion = true;
   const KnownCallTable* knownCalls = nullptr;
   bool historyHalfFull = false;      // the correlation stages run only when set
   ReceiverEvents* events = nullptr;  // receives the ambiguity text "%s or %s?"

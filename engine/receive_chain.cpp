@@ -765,6 +765,7 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
   options.useCorrelator = settings_.useCorrelator;
   options.correlator51Threshold = settings_.correlator51Threshold;
   options.correlator237Threshold = settings_.correlator237Threshold;
+  options.correlatorSecondOpinion = settings_.correlatorSecondOpinion;
   options.knownCalls = knownCalls_;
   options.events = events_;
   options.listDecoder = list_.get();
