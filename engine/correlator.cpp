@@ -214,7 +214,8 @@ ShiftTestResult ShiftTest(const PackedSymbols& hard, const KnownCallTable& table
 
 CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sign,
                                        const KnownCallTable& table, int threshold51,
-                                       int threshold237, const float (*scores)[8], float minScore) {
+                                       int threshold237, const float (*scores)[8], float minScore51,
+                                       float minScore237) {
   CorrelationOutcome out;
   std::lock_guard lock(table.mutex);
   const int count = std::clamp(table.size(), 0, KnownCallTable::kSlots);
@@ -244,7 +245,7 @@ CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sig
   }
   if (kept51 >= 0 && out.count51 > threshold51) {
     if (scores) out.score51 = KnownCallScore(scores, table.entries[kept51].scrambledMessage);
-    if (!scores || out.score51 > minScore) {
+    if (!scores || out.score51 > minScore51) {
       out.status = 1;
       CopyCall(table.entries[kept51], out.call);
     } else {
@@ -268,7 +269,7 @@ CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sig
   out.shiftCount = shift.count;
   if (out.count237 > shift.count || shift.rival < 0) {
     if (scores) out.score237 = KnownCallScore(scores, table.entries[kept237].scrambledMessage);
-    if (!scores || out.score237 > minScore) {
+    if (!scores || out.score237 > minScore237) {
       out.status = 1;
       CopyCall(table.entries[kept237], out.call);
     } else {

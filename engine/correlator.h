@@ -65,9 +65,14 @@ ShiftTestResult ShiftTest(const PackedSymbols& hard, const KnownCallTable& table
 // when all scores of every group are equal.
 float KnownCallScore(const float scores[kCodewordGroups][8], const int* scrambledMessage);
 
-// The relaxed threshold on KnownCallScore that a correlator match must pass
-// when the second opinion is on, set on noise and on weak listed stations.
-inline constexpr float kSecondOpinionThreshold = 5.5f;
+// The relaxed thresholds on KnownCallScore that a correlator match must pass
+// when the second opinion is on, set on noise and on weak listed stations. A
+// Correlator51 match already means the call's codewords are the best ones in
+// most groups, which lifts the score of noise too (about 6 when all 17 agree,
+// 3 ... 5 at 46 agreements), so it needs more than a symbol match, whose
+// agreement says nothing about the codeword scores.
+inline constexpr float kSecondOpinion51 = 5.5f;
+inline constexpr float kSecondOpinion237 = 4.0f;
 
 struct CorrelationOutcome {
   int status = 0;          // 1 when a known call was accepted
@@ -88,13 +93,14 @@ struct CorrelationOutcome {
 // Runs Correlator51, Correlator237 and the shift test on the table (locks
 // table.mutex while it reads). `sign` may be null: only Correlator51 runs.
 // With `scores` (the window's codeword scores) a correlator's match counts only
-// when the matched call's KnownCallScore is above `minScore`; a refused
+// when the matched call's KnownCallScore is above its minimum; a refused
 // Correlator237 match leaves the outcome of Correlator51. Null `scores`: the
 // plain correlators.
 CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sign,
                                        const KnownCallTable& table, int threshold51,
                                        int threshold237, const float (*scores)[8] = nullptr,
-                                       float minScore = kSecondOpinionThreshold);
+                                       float minScore51 = kSecondOpinion51,
+                                       float minScore237 = kSecondOpinion237);
 
 // Probability that a random n-bit pattern agrees with a fixed one in at least t
 // positions. Shown beside the correlation thresholds.
