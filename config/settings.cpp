@@ -232,6 +232,12 @@ const SettingKey kKeys[] = {
      .maxValue = 65536,
      .windowedOrder = 33,
      .consoleOrder = 27},
+    {.section = "VS-32",
+     .key = "LIST_THRESHOLD",
+     .field = &R::listThreshold,
+     .defaultText = "5.2",
+     .windowedOrder = 34,
+     .consoleOrder = 28},
 };
 
 std::string_view TrimBlanks(std::string_view text) {
