@@ -233,11 +233,17 @@ const SettingKey kKeys[] = {
      .windowedOrder = 33,
      .consoleOrder = 27},
     {.section = "VS-32",
+     .key = "LIST_THRESHOLD",
+     .field = &R::listThreshold,
+     .defaultText = "5.2",
+     .windowedOrder = 34,
+     .consoleOrder = 28},
+    {.section = "VS-32",
      .key = "CORRELATOR_SECOND_OPINION",
      .field = &R::correlatorSecondOpinion,
      .defaultText = "1",
-     .windowedOrder = 34,
-     .consoleOrder = 28},
+     .windowedOrder = 35,
+     .consoleOrder = 29},
 };
 
 std::string_view TrimBlanks(std::string_view text) {

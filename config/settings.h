@@ -86,9 +86,10 @@ struct ReceiverSettings {
   std::string reporterHost;        // UTF-8, at most 255 UTF-16 units
   std::string reporterPort;        // UTF-8, at most 31 UTF-16 units
   Switch uploadSpots;
-  std::string logHeader;  // first line of a new decode log
-  Switch listDecoder;     // best-first list over whole messages instead of Deep / Ultra Deep
-  int listSize = 0;       // messages in that list, 1 ... 65536
+  std::string logHeader;     // first line of a new decode log
+  Switch listDecoder;        // best-first list over whole messages instead of Deep / Ultra Deep
+  int listSize = 0;          // messages in that list, 1 ... 65536
+  double listThreshold = 0;  // dB: Eb/No of the best codewords above which the list runs
 
   // Derived by ComputeDerived().
   int inputRate = 0;        // samples/s: 48000 when bandStartHz >= 5450, else 12000

@@ -249,7 +249,7 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
     // on a strong best path, and only on histories of real audio throughout
     // (partly empty windows raise the Eb/No of noise, and no frame fits them).
     const float bestEbNo = EbNoDb(demod.s, demod.e);
-    if (options.historyFull && bestEbNo > options.decodeThreshold) {
+    if (options.historyFull && bestEbNo > options.listThreshold) {
       const ListOutcome list = options.listDecoder->Search(demod.scores);
       *attempts = list.found ? list.position : list.length;
       if (list.found) {

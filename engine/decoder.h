@@ -38,7 +38,7 @@ struct DecoderOptions {
   // Eb/No of the best codewords (dB) above which the list is searched.
   ListDecoder* listDecoder = nullptr;
   bool historyFull = false;
-  double decodeThreshold = 5;
+  double listThreshold = 5.2;
 };
 
 // Decodes one window. `centre`, `lower`, `upper`: power histories, oldest first,
@@ -51,7 +51,7 @@ struct DecoderOptions {
 // attempt, 1 Deep, 2 Ultra Deep, 3 best-first list (values outside are
 // clamped). Depth 3 searches the list only when `options.listDecoder` is set,
 // `historyFull` is set and the Eb/No of the best codewords is above
-// `decodeThreshold`; its decodes are status 2 with `attempts` = the list
+// `listThreshold`; its decodes are status 2 with `attempts` = the list
 // position. Without a workspace depth 3 runs as depth 2.
 DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* upper,
                          const int8_t* sign, char call[8], float* ebNoDb, int* attempts, int depth,

@@ -769,7 +769,7 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
   options.knownCalls = knownCalls_;
   options.events = events_;
   options.listDecoder = list_.get();
-  options.decodeThreshold = settings_.decodeThreshold;
+  options.listThreshold = settings_.listThreshold;
   if (ticks_ <= kNewestEntry) ++ticks_;
   options.historyFull = ticks_ > kNewestEntry;
   const int depth = settings_.listDecoder        ? 3

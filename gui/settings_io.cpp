@@ -74,6 +74,8 @@ ReloadOutcome ReloadReceiverKeys(const std::filesystem::path& iniPath, ReceiverS
       {"VSDS_THRESHOLD", false},
       {"TIME_CALL_BLOCKED", false},
       {"MYHEADER", false},
+      {"LIST_SIZE", false},
+      {"LIST_THRESHOLD", false},
   };
   ReloadOutcome outcome;
   KeyReader reader(iniPath, settings, outcome);

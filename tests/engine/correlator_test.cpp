@@ -450,7 +450,7 @@ TEST(DecoderAllocation, NoHeapUseOnAnyPath) {
   // Depth 3: the list runs on the strong frame, and on noise let through the gate.
   const DecodeStatus listed =
       DecodeFrame(h.data(), h.data(), h.data(), sign.data(), call, &ebNo, &attempts, 3, options);
-  options.decodeThreshold = -100;
+  options.listThreshold = -100;
   const DecodeStatus listedNoise = DecodeFrame(noise.data(), noise.data(), noise.data(),
                                                sign.data(), call, &ebNo, &attempts, 3, options);
   EXPECT_EQ(test::Allocations(), before);

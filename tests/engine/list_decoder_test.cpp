@@ -317,12 +317,12 @@ TEST(ListDepth, SearchesOnlyAboveTheEbNoGateAndOnFullHistories) {
   options.useCorrelator = false;
   options.historyFull = true;
   options.listDecoder = &list;
-  options.decodeThreshold = ebNo;  // not above: no search
+  options.listThreshold = ebNo;  // not above: no search
   DepthResult r = DecodeAt(noise, noise, noise, 3, options);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.attempts, 0);
 
-  options.decodeThreshold = ebNo - 0.01;  // the list runs, and finds nothing in noise
+  options.listThreshold = ebNo - 0.01;  // the list runs, and finds nothing in noise
   r = DecodeAt(noise, noise, noise, 3, options);
   EXPECT_EQ(r.status, 0);
   EXPECT_GT(r.attempts, 0);
@@ -331,7 +331,7 @@ TEST(ListDepth, SearchesOnlyAboveTheEbNoGateAndOnFullHistories) {
 
   // A clean frame is the first message of its own list.
   options.historyFull = true;
-  options.decodeThreshold = 5;
+  options.listThreshold = 5;
   const auto clean = FrameHistory("QA2XY", 1.1f, 0.1f, 0.0f, rng);
   r = DecodeAt(clean, clean, clean, 3, options);
   EXPECT_EQ(r.status, 2);
