@@ -57,6 +57,8 @@ bench: setup build
 	@for i in 1 2 3; do $(BUILD)/vs32decode --jobs 1 --timing --center 6000 $(BUILD)/bench-data/wide.wav 2>&1 >/dev/null | head -1; done
 	@echo "== vs32decode, Ultra Deep and correlation with 998 known stations, one thread =="
 	@for i in 1 2 3; do $(BUILD)/vs32decode --jobs 1 --timing --depth 2 --lists $(BUILD)/bench-data/full $(BUILD)/bench-data/two.wav 2>&1 >/dev/null | head -1; done
+	@echo "== vs32decode, best-first list (--depth 3) of 157 and of 4096 messages, one thread =="
+	@for k in 157 4096; do for i in 1 2 3; do $(BUILD)/vs32decode --jobs 1 --timing --depth 3 --list $$k $(BUILD)/bench-data/two.wav 2>&1 >/dev/null | head -1; done; done
 	@echo "== vs32decode, two recordings with one job and with two (throughput; peak memory) =="
 	@for j in 1 2; do $(BUILD)/vs32decode --jobs $$j --timing $(BUILD)/bench-data/two.wav $(BUILD)/bench-data/two-b.wav 2>&1 >/dev/null | tail -1; done
 	@echo "== vs32decode, one recording: peak memory =="

@@ -70,7 +70,9 @@ std::string InputField(int soundDevice, std::span<const std::string> names) {
 
 std::string DecoderFields(const ReceiverSettings& settings) {
   std::string text;
-  if (settings.ultraDeepDecoder) {
+  if (settings.listDecoder) {
+    text += "Decoder: list\t";
+  } else if (settings.ultraDeepDecoder) {
     text += "Decoder: UDeep\t";
   } else if (settings.deepDecoder) {
     text += "Decoder: deep\t";

@@ -7,6 +7,7 @@
 
 #include "engine/correlator.h"
 #include "engine/float_vectors.h"
+#include "engine/list_decoder.h"
 
 namespace vs32 {
 
@@ -248,22 +249,39 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
 
   Demodulation demod;
   Demodulate(centre, lower, upper, &demod);
-  const uint64_t pattern = ScramblePatternBits();
-  const SearchResult search =
-      SearchCandidates(demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern,
-                       depth < 0 ? 0 : (depth > 2 ? 2 : depth), options.strictFrameCheck);
-  DecodeStatus status = search.status;
-  *attempts = search.attempts;
-  if (status != 0) {
-    *ebNoDb = EbNoDb(demod.s, demod.e);
-    UnpackCall(InfoField(search.candidate), call);
-    return status;
+  depth = depth < 0 ? 0 : (depth > 3 ? 3 : depth);
+  if (depth == 3 && !options.listDecoder) depth = 2;
+  if (depth == 3) {
+    // Noise makes valid frames somewhere in any long list: the list runs only
+    // on a strong best path, and only on histories of real audio throughout
+    // (partly empty windows raise the Eb/No of noise, and no frame fits them).
+    const float bestEbNo = EbNoDb(demod.s, demod.e);
+    if (options.historyFull && bestEbNo > options.listThreshold) {
+      const ListOutcome list = options.listDecoder->Search(demod.scores);
+      *attempts = list.found ? list.position : list.length;
+      if (list.found) {
+        *ebNoDb = bestEbNo;
+        UnpackCall(InfoField(list.message), call);
+        return 2;
+      }
+    }
+  } else {
+    const uint64_t pattern = ScramblePatternBits();
+    const SearchResult search =
+        SearchCandidates(demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern, depth,
+                         options.strictFrameCheck);
+    *attempts = search.attempts;
+    if (search.status != 0) {
+      *ebNoDb = EbNoDb(demod.s, demod.e);
+      UnpackCall(InfoField(search.candidate), call);
+      return search.status;
+    }
   }
 
   if (options.useCorrelator && options.historyHalfFull && options.knownCalls) {
-    const CorrelationOutcome c =
-        CorrelateKnownCalls(demod.bestBits, sign, *options.knownCalls,
-                            options.correlator51Threshold, options.correlator237Threshold);
+    const CorrelationOutcome c = CorrelateKnownCalls(
+        demod.bestBits, sign, *options.knownCalls, options.correlator51Threshold,
+        options.correlator237Threshold, options.correlatorSecondOpinion ? demod.scores : nullptr);
     if (c.status == 1) {
       std::memcpy(call, c.call, 7);
       *attempts = 0;

@@ -1,8 +1,9 @@
 // Soft decoder: turns the power histories of one channel and its two neighbours
 // into a callsign. Demodulates the 17 [7,3] codewords with a small timing search
 // per chip, checks the check word of the best bits, optionally tries a list of
-// candidates built from the runner-up codewords (Deep / Ultra Deep), and finally
-// the correlation with the frames of known callsigns (engine/correlator.h).
+// candidates built from the runner-up codewords (Deep / Ultra Deep) or the
+// best-first list over whole messages (engine/list_decoder.h), and finally the
+// correlation with the frames of known callsigns (engine/correlator.h).
 //
 // Every call is independent; nothing is allocated.
 #pragma once
@@ -15,6 +16,8 @@
 
 namespace vs32 {
 
+class ListDecoder;
+
 using DecodeStatus = int;  // 0 no decode, 1 check word ok / correlation match, 2 full
 
 inline constexpr int kHistoryLength = 963;  // entries per channel history (961 used)
@@ -24,6 +27,9 @@ struct DecoderOptions {
   bool useCorrelator = true;
   int correlator51Threshold = 45;    // accepted above this many agreements of 51
   int correlator237Threshold = 159;  // accepted above this many agreements of 237
+  // A correlator match counts only when the codeword scores back the matched
+  // call (KnownCallScore in engine/correlator.h); off: the plain correlators.
+  bool correlatorSecondOpinion = true;
   const KnownCallTable* knownCalls = nullptr;
   bool historyHalfFull = false;  // the correlation stages run only when set
   // Frame validity: a candidate counts only with its four zero-prefix bits clear
@@ -35,6 +41,12 @@ struct DecoderOptions {
   // from the settings; a caller without a warm-up leaves it off.
   bool decodeAfterWarmup = false;
   ReceiverEvents* events = nullptr;  // receives the ambiguity text "%s or %s?"
+  // Depth 3: the caller's list workspace (one per thread); whether every
+  // history entry read is real audio (a run's first 961 ticks are not); the
+  // Eb/No of the best codewords (dB) above which the list is searched.
+  ListDecoder* listDecoder = nullptr;
+  bool historyFull = false;
+  double listThreshold = 5.2;
 };
 
 // Decodes one window. `centre`, `lower`, `upper`: power histories, oldest first,
@@ -44,7 +56,11 @@ struct DecoderOptions {
 // null, which leaves out the symbol correlation. `call` receives at most 6
 // characters and a NUL when the status is 1 or 2. `ebNoDb` (dB, -99 when there
 // is no decode) and `attempts` are written on every call. `depth`: 0 single
-// attempt, 1 Deep, 2 Ultra Deep (values outside are clamped).
+// attempt, 1 Deep, 2 Ultra Deep, 3 best-first list (values outside are
+// clamped). Depth 3 searches the list only when `options.listDecoder` is set,
+// `historyFull` is set and the Eb/No of the best codewords is above
+// `listThreshold`; its decodes are status 2 with `attempts` = the list
+// position. Without a workspace depth 3 runs as depth 2.
 DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* upper,
                          const int8_t* sign, char call[8], float* ebNoDb, int* attempts, int depth,
                          const DecoderOptions& options);

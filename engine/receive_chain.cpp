@@ -497,8 +497,13 @@ void ReceiveChain::StartRun() {
   wide_ = bandStart >= kWideBandStartHz;
   choice_ = ChooseBandFilter(bandStart);
 
+  // The menu may switch the list on during the run: its workspace is always there.
+  if (!list_ || list_->listSize() != std::clamp(settings_.listSize, kMinListSize, kMaxListSize)) {
+    list_ = std::make_unique<ListDecoder>(settings_.listSize);
+  }
   historyFill_ = 0;
   historyHalfFull_ = false;
+  ticks_ = 0;
   stepCounter_ = 0;
   decoderCalls_ = 0;
   blocks_ = 0;
@@ -760,11 +765,19 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
   options.useCorrelator = settings_.useCorrelator;
   options.correlator51Threshold = settings_.correlator51Threshold;
   options.correlator237Threshold = settings_.correlator237Threshold;
+  options.correlatorSecondOpinion = settings_.correlatorSecondOpinion;
   options.knownCalls = knownCalls_;
   options.events = events_;
   options.strictFrameCheck = settings_.strictFrameCheck;
   options.decodeAfterWarmup = settings_.decodeAfterWarmup;
-  const int depth = settings_.ultraDeepDecoder ? 2 : settings_.deepDecoder ? 1 : 0;
+  options.listDecoder = list_.get();
+  options.listThreshold = settings_.listThreshold;
+  if (ticks_ <= kNewestEntry) ++ticks_;
+  options.historyFull = ticks_ > kNewestEntry;
+  const int depth = settings_.listDecoder        ? 3
+                    : settings_.ultraDeepDecoder ? 2
+                    : settings_.deepDecoder      ? 1
+                                                 : 0;
 
   // The sums for the next block's spectrum are formed channel by channel just
   // ahead of the decoder, so each history comes from memory once a tick.

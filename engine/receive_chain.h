@@ -27,6 +27,7 @@
 #include "engine/decoder.h"
 #include "engine/filters.h"
 #include "engine/fixed_filters.h"
+#include "engine/list_decoder.h"
 #include "engine/receiver_events.h"
 
 namespace vs32 {
@@ -189,6 +190,7 @@ class ReceiveChain {
   BandFilterChoice choice_ = BandFilterChoice::kBandFir1500;
   std::unique_ptr<BandpassFir> bandFilter_;  // the design; it runs as filters_->designed
   std::unique_ptr<ChainBank> bank_;
+  std::unique_ptr<ListDecoder> list_;  // the best-first list's workspace, LIST_SIZE long
   double preShiftPhase_ = 0;
   double mixPhase_ = 0;
 
@@ -215,6 +217,7 @@ class ReceiveChain {
   int stepCounter_ = 0;
   int historyFill_ = 0;
   bool historyHalfFull_ = false;
+  int ticks_ = 0;  // ticks of this run, counted up to a full history window
   int decoderCalls_ = 0;
   long blocks_ = 0;
 

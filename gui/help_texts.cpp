@@ -23,6 +23,7 @@ QString HelpText(bool russian) {
       "or this callsign was decoded twice (first decode saved in file known_list.txt)\n",
       "Deep Decoder: use list decoding with short list\n",
       "Ultra Deep Decoder: use list decoding with long list\n",
+      "List Decoder: try the LIST_SIZE most likely whole messages, best first (more CPU)\n",
       "Use Correlator: decoder try to search matching with iformation vector of each known "
       "callsign\n",
       "Coherent Detector: use coherent (quadrature) or uncoherent amplitude detector\n",
@@ -40,6 +41,7 @@ QString HelpText(bool russian) {
       "Файл known_list.txt пополняется впервые принятыми позывными автоматически.\n",
       "Deep Decoder: использовать списочное декодирование с ограниченным списком.\n",
       "Ultra Deep Decoder: использовать списочное декодирование с расширенным списком.\n",
+      "List Decoder: перебирать LIST_SIZE наиболее вероятных сообщений целиком, от лучшего.\n",
       "Use Correlator: декодер будет искать максимум совпадений с кодом известных позывных.\n",
       "Coherent Detector: использовать когерентный (квадратурный) или некогерентный амплитудный "
       "детектор\n",

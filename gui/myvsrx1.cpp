@@ -313,6 +313,20 @@ void TForm1::CreateMenus() {
       settings_.deepDecoder = true;
     }
   });
+  ListDecoder1 =
+      AddSwitch(settings, "ListDecoder1", "List Decoder (best-first)", &settings_.listDecoder);
+  // The best-first list replaces the Deep and Ultra Deep lists: one or the other.
+  connect(ListDecoder1, &QAction::triggered, this, [this](bool checked) {
+    if (checked) ClearShortLists();
+  });
+  for (QAction* shortList : {DeepDecoder1, UltraDeepDecoder1}) {
+    connect(shortList, &QAction::triggered, this, [this](bool checked) {
+      if (checked) {
+        ListDecoder1->setChecked(false);
+        settings_.listDecoder = false;
+      }
+    });
+  }
   CorrelationVSDS1 =
       AddSwitch(settings, "CorrelationVSDS1", "Use Correlator", &settings_.useCorrelator);
   settings->addSeparator();
@@ -556,14 +570,23 @@ void TForm1::SetMenuFromSettings() {
   IgnoreLoran1->setChecked(settings_.ignoreLoranLines);
   UseFreqList1->setChecked(settings_.useFrequencyList);
   UseKnownCallsList1->setChecked(settings_.useKnownCallsList);
+  if (settings_.listDecoder) ClearShortLists();
   DeepDecoder1->setChecked(settings_.deepDecoder);
   UltraDeepDecoder1->setChecked(settings_.ultraDeepDecoder);
+  ListDecoder1->setChecked(settings_.listDecoder);
   CorrelationVSDS1->setChecked(settings_.useCorrelator);
   CoherentDetector1->setChecked(settings_.coherentDetector);
   Oscillogramm1->setChecked(settings_.oscillogramVisible);
   Spectrum1->setChecked(settings_.spectrumVisible);
   Waterfall1->setChecked(settings_.waterfallVisible);
   UploadSpot1->setChecked(settings_.uploadSpots);
+}
+
+void TForm1::ClearShortLists() {
+  DeepDecoder1->setChecked(false);
+  UltraDeepDecoder1->setChecked(false);
+  settings_.deepDecoder = false;
+  settings_.ultraDeepDecoder = false;
 }
 
 void TForm1::ShowBandPanels() {

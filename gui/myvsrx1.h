@@ -154,6 +154,7 @@ class TForm1 : public QMainWindow {
   QAction* UseKnownCallsList1 = nullptr;
   QAction* DeepDecoder1 = nullptr;
   QAction* UltraDeepDecoder1 = nullptr;
+  QAction* ListDecoder1 = nullptr;
   QAction* CorrelationVSDS1 = nullptr;
   QAction* CoherentDetector1 = nullptr;
   QMenu* Pea1 = nullptr;
@@ -190,6 +191,7 @@ class TForm1 : public QMainWindow {
   void CreateMenus();
   QAction* AddSwitch(QMenu* menu, const char* name, const char* caption, Switch* value);
   void SetMenuFromSettings();
+  void ClearShortLists();  // Deep and Ultra Deep off (the best-first list is on)
   void ShowPeakMenus();
   void ShowBandPanels();
   void OpenSoundInput();

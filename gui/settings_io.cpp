@@ -74,6 +74,9 @@ ReloadOutcome ReloadReceiverKeys(const std::filesystem::path& iniPath, ReceiverS
       {"VSDS_THRESHOLD", false},
       {"TIME_CALL_BLOCKED", false},
       {"MYHEADER", false},
+      {"LIST_SIZE", false},
+      {"LIST_THRESHOLD", false},
+      {"CORRELATOR_SECOND_OPINION", false},
   };
   ReloadOutcome outcome;
   KeyReader reader(iniPath, settings, outcome);
@@ -93,6 +96,7 @@ const std::vector<const char*>& CloseKeys() {
       "USE_FREQUENCY_LIST",
       "DEEP_DECODER",
       "ULTRA_DEEP_DECODER",
+      "LIST_DECODER",
       "USE_KNOWN_CALLSLIST",
       "USE_COHERENT_DETECTOR",
       "USE_CORRELATOR",

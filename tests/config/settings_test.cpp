@@ -72,6 +72,10 @@ TEST(FirstStart, ConsoleWritesEveryKeyWithItsDefault) {
             "STRICT_FRAME_CHECK=1\n"
             "DECODE_AFTER_WARMUP=1\n"
             "LEARN_SAME_FREQUENCY=1\n"
+            "LIST_DECODER=0\n"
+            "LIST_SIZE=4096\n"
+            "LIST_THRESHOLD=5.2\n"
+            "CORRELATOR_SECOND_OPINION=1\n"
             "\n"
             "[SOUND]\n"
             "DEVICE=-1\n"
@@ -147,6 +151,10 @@ TEST(FirstStart, WindowedWritesAllButNMaxAndCreatesCaptureFolder) {
             "STRICT_FRAME_CHECK=1\n"
             "DECODE_AFTER_WARMUP=1\n"
             "LEARN_SAME_FREQUENCY=1\n"
+            "LIST_DECODER=0\n"
+            "LIST_SIZE=4096\n"
+            "LIST_THRESHOLD=5.2\n"
+            "CORRELATOR_SECOND_OPINION=1\n"
             "\n"
             "[SOUND]\n"
             "DEVICE=-1\n"
@@ -183,9 +191,12 @@ TEST(Validation, ClampsAreStoredAndWrittenBack) {
     const char* text;
     const char* written;
   } cases[] = {
-      {"F_CENTER", "300", "400"},       {"F_CENTER", "30000", "23050"}, {"F_CENTER", "400", "400"},
-      {"F_CENTER", "23050", "23050"},   {"N_MAX", "5000", "1230"},      {"N_MAX", "-7", "-1"},
+      {"F_CENTER", "300", "400"},       {"F_CENTER", "30000", "23050"},
+      {"F_CENTER", "400", "400"},       {"F_CENTER", "23050", "23050"},
+      {"N_MAX", "5000", "1230"},        {"N_MAX", "-7", "-1"},
       {"MIN_PEAK_SPACE", "700", "615"}, {"MIN_PEAK_SPACE", "-3", "0"},
+      {"LIST_SIZE", "0", "1"},          {"LIST_SIZE", "100000", "65536"},
+      {"LIST_SIZE", "157", "157"},      {"LIST_SIZE", "many", "4096"},
   };
   for (const Case& c : cases) {
     const std::string ini = std::string("[VS-32]\n") + c.key + "=" + c.text + "\n";
@@ -332,6 +343,10 @@ TEST(WriteBack, MissingKeysLandAtTheEndOfTheirSectionsAndOtherLinesStay) {
             "STRICT_FRAME_CHECK=1\r\n"
             "DECODE_AFTER_WARMUP=1\r\n"
             "LEARN_SAME_FREQUENCY=1\r\n"
+            "LIST_DECODER=0\r\n"
+            "LIST_SIZE=4096\r\n"
+            "LIST_THRESHOLD=5.2\r\n"
+            "CORRELATOR_SECOND_OPINION=1\r\n"
             "\r\n"
             "[PSKREPORTER]\r\n"
             "UPLOAD_SPOT=1\r\n"

@@ -237,6 +237,8 @@ TEST(ConsoleTexts, DecoderFieldsFollowTheSwitches) {
   s.coherentDetector = true;
   s.ultraDeepDecoder = true;  // ultra deep shows even with deep off
   EXPECT_EQ(DecoderFields(s), "Decoder: UDeep\tDetector: chr\n");
+  s.listDecoder = true;  // the list replaces Deep and Ultra Deep
+  EXPECT_EQ(DecoderFields(s), "Decoder: list\tDetector: chr\n");
 }
 
 TEST(ConsoleTexts, StationLineShowsDialCentreAndPeakSpacing) {

@@ -101,6 +101,32 @@ TEST(BatchDecodeE2E, TwoStationsOneWeakDecodeAtTheirFrequencies) {
   EXPECT_TRUE(sawWeak) << r.out;
 }
 
+// A station at -35 dB whose frame Ultra Deep misses in this noise; the
+// best-first list of 157 messages finds it.
+TEST(BatchDecodeE2E, ListDecoderFindsAFrameUltraDeepMisses) {
+  TempDir dir;
+  const std::string wav = (dir / "weak.wav").string();
+  Generate({"-o", wav, "--seed", "3505", "--station", "K4QH:1463.2754:-35:283.1"});
+  auto decoded = [&](const std::vector<std::string>& depth) {
+    std::vector<std::string> args = {"--all", "--format", "tsv", "--jobs", "1"};
+    args.insert(args.end(), depth.begin(), depth.end());
+    args.push_back(wav);
+    CommandResult r = Decode(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const Row& row : ParseTsv(r.out)) {
+      if (row.call == "K4QH") return row;
+    }
+    return Row{};
+  };
+  EXPECT_EQ(decoded({"--depth", "2"}).call, "");
+  const Row row = decoded({"--depth", "3", "--list", "157"});
+  ASSERT_EQ(row.call, "K4QH");
+  EXPECT_NEAR(std::stod(row.freq), 136000 + 1463.2754, 0.1);
+  EXPECT_EQ(row.status, "2");
+  EXPECT_GT(std::stoi(row.attempts), 1);  // not the best codewords themselves
+  EXPECT_LE(std::stoi(row.attempts), 157);
+}
+
 TEST(BatchDecodeE2E, NoiseAloneShowsNothingWithTheKnownCallsFilter) {
   TempDir dir;
   const std::string wav = (dir / "noise.wav").string();
@@ -162,7 +188,14 @@ TEST(BatchDecodeE2E, BadFilesAreReportedAndTheOthersStillDecoded) {
   EXPECT_NE(r.err.find("junk.wav: "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(good + ": 20.0 s audio"), std::string::npos) << r.err;
 
-  EXPECT_EQ(Decode({"--depth", "3", good}).status, 2);
+  EXPECT_EQ(Decode({"--depth", "4", good}).status, 2);
+  EXPECT_EQ(Decode({"--depth", "3", "--list", "157", good}).status, 0);
+  for (const char* bad : {"0", "65537", "lots"}) {
+    const CommandResult list = Decode({"--depth", "3", "--list", bad, good});
+    EXPECT_EQ(list.status, 2) << bad;
+    EXPECT_NE(list.err.find("--list: must be a number from 1 to 65536"), std::string::npos)
+        << list.err;
+  }
   EXPECT_EQ(Decode({"--bogus", good}).status, 2);
   EXPECT_EQ(Decode({}).status, 2);
 }

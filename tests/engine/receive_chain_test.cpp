@@ -334,6 +334,8 @@ TEST(ReceiveChainAllocation, NoHeapUsePerBlockTickOrDecode) {
     SCOPED_TRACE(bandStart);
     Rig rig(bandStart);
     rig.settings.ultraDeepDecoder = true;
+    // The wide path runs the best-first list (its workspace comes with the run).
+    rig.settings.listDecoder = bandStart > 5000;
     for (int i = 0; i < 20; ++i) {
       FillKnownCall(rig.table->entries[i], i % 2 ? "G4ABC" : "DL1XYZ", "JO65HO", 100.0 + i);
     }

@@ -107,6 +107,7 @@ TEST_F(MainWindowTest, MenuCaptionsAndNames) {
       {"UseKnownCallsList1", "Use Known Calls List (strongly recomended!)"},
       {"DeepDecoder1", "Deep Decoder"},
       {"UltraDeepDecoder1", "Ultra Deep Decoder (High CPU load)"},
+      {"ListDecoder1", "List Decoder (best-first)"},
       {"CorrelationVSDS1", "Use Correlator"},
       {"CoherentDetector1", "Coherent Detector (CPU load)"},
       {"Pea1", "Peak Number"},
@@ -180,6 +181,24 @@ TEST_F(MainWindowTest, UltraDeepSwitchesDeepOnButNotOff) {
   EXPECT_TRUE(f.settings().deepDecoder);
   f.DeepDecoder1->trigger();
   EXPECT_FALSE(f.settings().deepDecoder);
+}
+
+TEST_F(MainWindowTest, ListDecoderExcludesDeepAndUltraDeep) {
+  // Both set in the file: the list wins and the menu shows it alone.
+  TForm1& f = Start("DEEP_DECODER=1\nULTRA_DEEP_DECODER=1\nLIST_DECODER=1");
+  EXPECT_TRUE(f.ListDecoder1->isChecked());
+  EXPECT_FALSE(f.DeepDecoder1->isChecked() || f.UltraDeepDecoder1->isChecked());
+  EXPECT_FALSE(f.settings().deepDecoder || f.settings().ultraDeepDecoder);
+  f.UltraDeepDecoder1->trigger();
+  EXPECT_TRUE(f.settings().ultraDeepDecoder && f.settings().deepDecoder);
+  EXPECT_FALSE(f.ListDecoder1->isChecked());
+  EXPECT_FALSE(f.settings().listDecoder);
+  f.ListDecoder1->trigger();
+  EXPECT_TRUE(f.settings().listDecoder);
+  EXPECT_FALSE(f.DeepDecoder1->isChecked() || f.UltraDeepDecoder1->isChecked());
+  f.DeepDecoder1->trigger();
+  EXPECT_FALSE(f.settings().listDecoder);
+  EXPECT_TRUE(f.settings().deepDecoder);
 }
 
 TEST_F(MainWindowTest, PeakNumberZeroShowsAutoButKeepsZero) {
@@ -350,10 +369,10 @@ TEST_F(MainWindowTest, AboutAndHelpBoxes) {
   EXPECT_TRUE(
       boxes.boxes[1].text.endsWith("Decode WAV-file: decode signals from wav-file (12 ksps, 16 "
                                    "bps).\n"));
-  EXPECT_EQ(boxes.boxes[1].text.count('\n'), 13);
+  EXPECT_EQ(boxes.boxes[1].text.count('\n'), 14);
   EXPECT_TRUE(boxes.boxes[2].text.contains(
       QString::fromUtf8("Upload Spots: выгружать споты на PSK-Reporter.\n")));
-  EXPECT_EQ(boxes.boxes[2].text.count('\n'), 13);
+  EXPECT_EQ(boxes.boxes[2].text.count('\n'), 14);
 }
 
 TEST_F(MainWindowTest, CleanupRemovesCallsWithoutPosition) {
@@ -383,7 +402,7 @@ TEST_F(MainWindowTest, SoundInputChoiceIsWrittenAtOnce) {
 TEST_F(MainWindowTest, CloseSavesTheMenuStateAndExitDoesNot) {
   {
     TForm1& f = Start("N_MAX=0");
-    f.DeepDecoder1->trigger();
+    f.ListDecoder1->trigger();
     f.CoherentDetector1->trigger();
     f.Spectrum1->trigger();
     Action("N601")->trigger();
@@ -392,6 +411,7 @@ TEST_F(MainWindowTest, CloseSavesTheMenuStateAndExitDoesNot) {
     EXPECT_EQ(Key("N_MAX"), "60");
     EXPECT_EQ(Key("MIN_PEAK_SPACE"), "5");
     EXPECT_EQ(Key("DEEP_DECODER"), "0");
+    EXPECT_EQ(Key("LIST_DECODER"), "1");
     EXPECT_EQ(Key("USE_COHERENT_DETECTOR"), "1");
     EXPECT_EQ(Key("SPECTRUM_VISIBLE"), "0");
     EXPECT_EQ(Key("UPLOAD_SPOT", "PSKREPORTER"), "0");

@@ -28,6 +28,7 @@
 #include "config/list_files.h"
 #include "config/profile_file.h"
 #include "config/settings.h"
+#include "engine/list_decoder.h"
 #include "engine/receive_chain.h"
 #include "engine/version.h"
 #include "report/results.h"
@@ -37,9 +38,9 @@ using namespace vs32;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vs32decode [--ini FILE] [--lists DIR] [--center HZ] [--dial HZ] [--depth 0|1|2]\n"
-    "                  [--no-correlator] [--all] [--format text|tsv|json|jsonl] [--jobs N]\n"
-    "                  [--timing] [--quiet] [--no-partial-flag] FILE.wav...\n";
+    "usage: vs32decode [--ini FILE] [--lists DIR] [--center HZ] [--dial HZ] [--depth 0|1|2|3]\n"
+    "                  [--list K] [--no-correlator] [--all] [--format text|tsv|json|jsonl]\n"
+    "                  [--jobs N] [--timing] [--quiet] [--no-partial-flag] FILE.wav...\n";
 
 constexpr const char* kHelp =
     "Decodes Vesta-32 frames in WAV recordings (16-bit PCM, 12000 samples/s, or\n"
@@ -58,7 +59,9 @@ constexpr const char* kHelp =
     "                   freq_list.txt from DIR (never written)\n"
     "  --center HZ      band centre audio frequency (F_CENTER), default 1500\n"
     "  --dial HZ        radio dial frequency (F_DIAL), default 136000\n"
-    "  --depth 0|1|2    decoder depth: single attempt, Deep, Ultra Deep\n"
+    "  --depth 0|1|2|3  decoder depth: single attempt, Deep, Ultra Deep, or the\n"
+    "                   best-first list over whole messages (LIST_DECODER)\n"
+    "  --list K         messages in that list, 1 to 65536 (LIST_SIZE, default 4096)\n"
     "  --no-correlator  do not correlate with known callsigns\n"
     "  --all            also show decodes the known-calls filter would hide; without\n"
     "                   it a note on stderr counts the hidden ones\n"
@@ -98,6 +101,7 @@ struct Options {
   std::optional<double> center;
   std::optional<double> dial;
   std::optional<int> depth;
+  std::optional<int> listSize;
   bool noCorrelator = false;
   bool all = false;
   Format format = Format::kText;
@@ -187,9 +191,14 @@ Options ParseArguments(int argc, char** argv) {
       o.dial = v;
     } else if (arg == "--depth") {
       int v;
-      if (!ParseInt(value("--depth"), &v) || v < 0 || v > 2)
-        UsageError("--depth: must be 0, 1 or 2: " + std::string(argv[i]));
+      if (!ParseInt(value("--depth"), &v) || v < 0 || v > 3)
+        UsageError("--depth: must be 0, 1, 2 or 3: " + std::string(argv[i]));
       o.depth = v;
+    } else if (arg == "--list") {
+      int v;
+      if (!ParseInt(value("--list"), &v) || v < kMinListSize || v > kMaxListSize)
+        UsageError("--list: must be a number from 1 to 65536: " + std::string(argv[i]));
+      o.listSize = v;
     } else if (arg == "--no-correlator") {
       o.noCorrelator = true;
     } else if (arg == "--all") {
@@ -471,9 +480,11 @@ int main(int argc, char** argv) {
   }
   if (options.dial) settings.dialHz = *options.dial;
   if (options.depth) {
-    settings.deepDecoder = *options.depth >= 1;
+    settings.deepDecoder = *options.depth == 1 || *options.depth == 2;
     settings.ultraDeepDecoder = *options.depth == 2;
+    settings.listDecoder = *options.depth == 3;
   }
+  if (options.listSize) settings.listSize = *options.listSize;
   if (options.noCorrelator) settings.useCorrelator = false;
   ComputeDerived(settings);
 
