@@ -182,13 +182,13 @@ void Demodulate(const float* centre, const float* lower, const float* upper, Dem
   }
 }
 
-bool ValidFrame(uint64_t descrambled) {
+bool ValidCallFields(uint64_t descrambled) {
   const bool prefixClear = (descrambled >> 47) == 0;  // message bits 0 ... 3
   return prefixClear && InfoField(descrambled) < kPackedCallLimit;
 }
 
 DecodeStatus CheckCandidate(uint64_t descrambled, bool strict) {
-  if (strict && !ValidFrame(descrambled)) return 0;
+  if (strict && !ValidCallFields(descrambled)) return 0;
   const FrameCheck fc = FrameCheckFromPacked(InfoField(descrambled));
   const uint16_t word = static_cast<uint16_t>((descrambled >> 3) & 0xFFFF);
   const uint8_t tail = static_cast<uint8_t>(descrambled & 7);
@@ -267,9 +267,8 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
     }
   } else {
     const uint64_t pattern = ScramblePatternBits();
-    const SearchResult search =
-        SearchCandidates(demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern, depth,
-                         options.strictFrameCheck);
+    const SearchResult search = SearchCandidates(
+        demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern, depth, options.strictFrameCheck);
     *attempts = search.attempts;
     if (search.status != 0) {
       *ebNoDb = EbNoDb(demod.s, demod.e);

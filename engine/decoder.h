@@ -84,15 +84,12 @@ void Demodulate(const float* centre, const float* lower, const float* upper, Dem
 
 // Status of a descrambled 51-bit candidate (bit k at position 50 - k):
 // 2 check word and tail check agree, 1 only the check word, 0 otherwise.
-// `strict`: also 0 unless ValidFrame().
+// `strict`: also 0 unless ValidCallFields().
 DecodeStatus CheckCandidate(uint64_t descrambled, bool strict = false);
-
-// Packed callsigns of valid fields lie below this (37 × 36 × 10 × 27³).
-inline constexpr uint32_t kPackedCallLimit = 262177560;
 
 // True when message bits 0 ... 3 of the descrambled candidate are zero and its
 // packed callsign is below kPackedCallLimit: what every real frame carries.
-bool ValidFrame(uint64_t descrambled);
+bool ValidCallFields(uint64_t descrambled);
 
 // Candidate search over the list of the given depth.
 struct SearchResult {

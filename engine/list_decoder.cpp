@@ -75,9 +75,7 @@ bool SyndromePasses(uint32_t syndrome) {
 }  // namespace
 
 bool ValidFrame(uint64_t descrambled) {
-  if ((descrambled >> 47) != 0) return false;
-  const uint32_t packed = static_cast<uint32_t>((descrambled >> 19) & 0x0FFFFFFFu);
-  return packed < kPackedCallLimit && CheckCandidate(descrambled) == 2;
+  return CheckCandidate(descrambled, true) == 2;
 }
 
 bool PassesListScreen(uint64_t scrambled) {

@@ -38,9 +38,6 @@ inline constexpr int kMinListSize = 1;
 inline constexpr int kMaxListSize = 65536;
 inline constexpr int kDefaultListSize = 4096;
 
-// Packed callsigns of valid fields are below 37 × 36 × 10 × 27 × 27 × 27.
-inline constexpr uint32_t kPackedCallLimit = 262177560;
-
 // A valid frame (descrambled, bit k at position 50 - k): check word and tail
 // check agree, the four prefix bits are zero and the packed callsign is in range.
 bool ValidFrame(uint64_t descrambled);
