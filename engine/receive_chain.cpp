@@ -356,7 +356,7 @@ constexpr ChainKernels kAvx2Kernels = {&StepBankPlainAvx2, &FirRunAvx2, &Decimat
                                        &SumEightAvx2};
 #endif
 
-bool Avx2Available() {
+[[maybe_unused]] bool Avx2Available() {
 #ifdef VS32_HAVE_AVX2_KERNELS
   return __builtin_cpu_supports("avx2");
 #else
