@@ -2,7 +2,6 @@
 #include "engine/list_decoder.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
 

@@ -62,9 +62,10 @@ struct ListOutcome {
                          // fewer when a tie at the end was left out)
 };
 
-// The workspace of one list size. Construction allocates it (about
-// 100 × K bytes) and builds the shared tables on first use; Search and List
-// allocate nothing. One object per thread: the calls write the workspace.
+// The workspace of one list size. Construction allocates it (64 × K bytes,
+// 4 MB at the largest K) and builds the shared tables on first use; Search
+// and List allocate nothing. One object per thread: the calls write the
+// workspace. The tables are shared and read-only once built.
 class ListDecoder {
  public:
   // `listSize`: K, clamped to kMinListSize ... kMaxListSize.
