@@ -18,6 +18,8 @@ namespace {
 // One read converts at most this many bytes per pass, so a caller asking for a
 // huge frame count cannot make the buffer huge.
 constexpr size_t kMaxPassBytes = 1u << 20;
+// The largest float below 1.
+constexpr float kBelowOne = 0.99999994f;
 
 bool IsReadMode(const std::string& mode) {
   return mode.size() == 1 && std::tolower(static_cast<unsigned char>(mode[0])) == 'r';
@@ -135,7 +137,9 @@ int WavFile::read(float* left, float* right, int frames) {
             const int32_t s = static_cast<int32_t>(
                 static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-            v = static_cast<float>(s / divisor_);
+            // The nearest float to a full-scale 32-bit sample is ±1: keep the
+            // open range (−1, 1) that every other sample size gives.
+            v = std::clamp(static_cast<float>(s / divisor_), -kBelowOne, kBelowOne);
             break;
           }
         }

@@ -115,6 +115,19 @@ TEST_F(WavFileTest, SampleScaling) {
   EXPECT_NEAR(v[0], 8388607.0 / 8388610, 1e-7);
   EXPECT_NEAR(v[1], -8388608.0 / 8388610, 1e-7);
   EXPECT_FALSE(wav_.matchesInput(12000));  // the receiver takes 16 bits only
+
+  // Full-scale 32-bit samples round to ±1 in float: they must stay inside (−1, 1).
+  Fmt f32;
+  f32.bits = 32;
+  ASSERT_TRUE(wav_.open(
+      Put("d.wav", Wav(f32, std::string("\xff\xff\xff\x7f\x00\x00\x00\x80\x00\x00\x01\x00", 12))),
+      "r"));
+  ASSERT_EQ(wav_.read(v, v, 3), 3);
+  EXPECT_LT(v[0], 1.0f);
+  EXPECT_GT(v[0], 0.9999999f);
+  EXPECT_GT(v[1], -1.0f);
+  EXPECT_LT(v[1], -0.9999999f);
+  EXPECT_NEAR(v[2], 65536.0 / 2147483650.0, 1e-12);
 }
 
 TEST_F(WavFileTest, ChannelsGoToLeftAndRight) {
