@@ -92,3 +92,12 @@ soak: setup
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS) --target vs32soak
 	$(BUILD)/vs32soak --hours $(or $(SOAK_HOURS),24)
+
+# Decoder sensitivity, not part of CI (about 10 minutes on 2 cores): decode rate
+# against SNR and phantom decodes per hour, written to docs/sensitivity.svg and
+# docs/sensitivity.md. SNRS, SEEDS, CURVES, NOISE_HOURS, OUT: see the script.
+.PHONY: sensitivity
+sensitivity: setup
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target vs32gen vs32decode
+	BUILD=$(BUILD) JOBS=$(JOBS) ./scripts/sensitivity

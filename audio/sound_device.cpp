@@ -218,6 +218,8 @@ bool SoundDevice::setUpBuffers(const InputFormat& f) {
   // An open starts a new run of reads; a wake-up meant for the old one is stale.
   wakePending_ = false;
   overrun_.store(false);
+  inputRate_.store(f.rate);
+  lastDeliveryNs_.store(std::chrono::steady_clock::now().time_since_epoch().count());
   inputOpen_.store(true);
   inputEvent_.notify_all();  // a reader waiting for an input can start
   return true;
@@ -229,6 +231,7 @@ void SoundDevice::tearDownBuffers() {
     std::lock_guard<std::mutex> lock(inputLock_);
     if (!inputOpen_.load()) return;
     inputOpen_.store(false);
+    inputRate_.store(0);
     memory.swap(memory_);  // released below, outside the lock
     bufferBytes_ = 0;
     filledCount_ = 0;
@@ -301,6 +304,15 @@ void SoundDevice::WakeReader() {
   inputEvent_.notify_all();
 }
 
+BlockSource::Read SoundDevice::ReadBlock(float* block, int frames) {
+  return read(block, block, frames) == frames ? Read::kBlock : Read::kNone;
+}
+
+std::chrono::steady_clock::time_point SoundDevice::lastDelivery() const {
+  return std::chrono::steady_clock::time_point(
+      std::chrono::steady_clock::duration(lastDeliveryNs_.load(std::memory_order_relaxed)));
+}
+
 void SoundDevice::queueFilledLocked(int index, bool replacedNewest) {
   // filledCount_ stays below kBufferCount here: the buffer being filled was
   // never in the queue. The guard keeps the queue in bounds regardless.
@@ -317,6 +329,8 @@ void SoundDevice::deliverCaptured(const void* data, size_t frames) {
   const auto* in = static_cast<const unsigned char*>(data);
   std::lock_guard<std::mutex> lock(inputLock_);
   if (!inputOpen_.load() || in == nullptr) return;
+  lastDeliveryNs_.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                        std::memory_order_relaxed);
   size_t bytes = frames * static_cast<size_t>(frameBytes_);
   while (bytes > 0) {
     if (fillBuffer_ < 0) {

@@ -22,11 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "audio/block_source.h"
 #include "engine/receiver_events.h"
 
 namespace vs32 {
 
-class SoundDevice {
+class SoundDevice : public BlockSource {
  public:
   static constexpr int kBufferCount = 16;
   static constexpr const char* kCaption = "Tavik Control";
@@ -85,6 +86,18 @@ class SoundDevice {
   // in progress, the next read returns 0 at once. For stopping the worker.
   void WakeReader();
 
+  // As a block source: a live one, mono or the second channel as read() does.
+  // A short read (input closed, reopened or woken) is kNone; the sound card
+  // never ends by itself.
+  int sampleRate() const override { return inputRate_.load(); }
+  bool live() const override { return true; }
+  Read ReadBlock(float* block, int frames) override;
+  void Wake() override { WakeReader(); }
+
+  // When the open input last delivered audio (or was opened). An input that
+  // stays silent far longer than a buffer has stalled or vanished.
+  std::chrono::steady_clock::time_point lastDelivery() const;
+
   bool inputOpen() const { return inputOpen_.load(); }
   bool outputOpen() const { return outputOpen_.load(); }
   // Set when a buffer arrived while the reader was 16 buffers behind (that
@@ -135,7 +148,9 @@ class SoundDevice {
   std::condition_variable inputEvent_;
   std::atomic<bool> inputOpen_{false};
   std::atomic<bool> overrun_{false};
-  std::vector<unsigned char> memory_;  // kBufferCount × bufferBytes_, allocated per open
+  std::atomic<int> inputRate_{0};                // frames per second of the open input, else 0
+  std::atomic<std::int64_t> lastDeliveryNs_{0};  // steady clock
+  std::vector<unsigned char> memory_;            // kBufferCount × bufferBytes_, allocated per open
   int bufferBytes_ = 0;
   int frameBytes_ = 0;
   int bits_ = 0;

@@ -160,6 +160,11 @@ int WavFile::read(float* left, float* right, int frames) {
   return static_cast<int>(done);
 }
 
+BlockSource::Read WavFile::ReadBlock(float* block, int frames) {
+  if (!reading()) return Read::kEnd;
+  return read(block, block, frames) == frames ? Read::kBlock : Read::kEnd;
+}
+
 void WavFile::close() {
   if (file_ != nullptr) {
     std::fclose(file_);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/block_source.h"
 #include "audio/riff_reader.h"
 
 namespace vs32 {
@@ -28,7 +29,7 @@ inline float Pcm8ToFloat(uint8_t b) {
 // The callers' format test message: "WAV-file must be <rate> sps, 16 bit!".
 std::string WavFormatMessage(int expectedRate);
 
-class WavFile {
+class WavFile : public BlockSource {
  public:
   WavFile() = default;
   ~WavFile();
@@ -68,7 +69,16 @@ class WavFile {
   // only input the receiver takes (otherwise show WavFormatMessage(rate)).
   bool matchesInput(int rate) const;
   // Why the last open failed (empty after a successful one).
-  const std::string& error() const { return error_; }
+  std::string error() const override { return error_; }
+
+  // As a block source: a recording, read as fast as the reader goes; a short
+  // last block and a closed file are its end.
+  int sampleRate() const override {
+    return reading() ? static_cast<int>(format_.samplesPerSec) : 0;
+  }
+  bool live() const override { return false; }
+  Read ReadBlock(float* block, int frames) override;
+  void Wake() override {}
 
  private:
   bool fail(const std::string& reason);

@@ -55,6 +55,21 @@ if(TARGET Vs32Rx)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 
+# The console receiver as a systemd user service. With libsystemd it tells
+# systemd when it is ready and pings the watchdog while audio comes in.
+if(TARGET Vs32RxC)
+  if(SYSTEMD_FOUND)
+    set(VS32_SERVICE_TYPE notify)
+    set(VS32_SERVICE_WATCHDOG "# Restarted when no audio has come for this long.\nWatchdogSec=300")
+  else()
+    set(VS32_SERVICE_TYPE simple)
+    set(VS32_SERVICE_WATCHDOG "")
+  endif()
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/vs32rxc.service.in
+                 ${CMAKE_BINARY_DIR}/packaging/vs32rxc.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/vs32rxc.service DESTINATION lib/systemd/user)
+endif()
+
 # The user guide and the station folder example its quick start copies.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${VS32_DOC_DIR})
 if(EXISTS ${CMAKE_SOURCE_DIR}/docs/screenshot.png)

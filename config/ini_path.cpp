@@ -43,6 +43,11 @@ IniChoice ChooseIniPath(std::string_view programName, const IniEnvironment& envi
   const std::string fileName = std::string(programName) + ".INI";
   IniChoice choice;
 
+  if (environment.commandLine && !environment.commandLine->empty()) {
+    choice.path = *environment.commandLine;
+    choice.message = "Settings file: " + choice.path.string() + " (from --config)";
+    return choice;
+  }
   if (environment.vs32Ini && !environment.vs32Ini->empty()) {
     choice.path = *environment.vs32Ini;
     choice.message = "Settings file: " + choice.path.string() + " (from VS32_INI)";
@@ -59,7 +64,7 @@ IniChoice ChooseIniPath(std::string_view programName, const IniEnvironment& envi
   const std::string folderText = folder.string();
   const bool systemFolder = folderText == "/bin" || folderText == "/usr/bin" ||
                             folderText == "/usr/local/bin" || folderText.rfind("/usr/", 0) == 0;
-  if (!systemFolder && IsWritableEntry(folder) && (!besideExists || IsWritableEntry(beside))) {
+  if (!systemFolder && besideExists && IsWritableEntry(folder) && IsWritableEntry(beside)) {
     choice.path = beside;
     choice.message = "Settings file: " + beside.string();
     return choice;
@@ -74,8 +79,7 @@ IniChoice ChooseIniPath(std::string_view programName, const IniEnvironment& envi
     base = std::filesystem::path(*environment.home) / ".config";
   } else {
     choice.path = beside;
-    choice.message =
-        "Settings file: " + beside.string() + " (read-only; no HOME for a per-user file)";
+    choice.message = "Settings file: " + beside.string() + " (no HOME for a per-user file)";
     return choice;
   }
 

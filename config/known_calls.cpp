@@ -33,6 +33,7 @@ void FillKnownCall(KnownCall& entry, std::string_view callsign, std::string_view
   entry.distanceKm = distanceKm;
   entry.heardCount = 0;
   entry.lastHeard = 0;
+  entry.heardFrequencyHz = 0;
 }
 
 bool HasNoPosition(const KnownCall& entry) {
@@ -46,13 +47,15 @@ void ReplaceKnownCalls(KnownCallTable& table, std::span<const KnownCall> entries
   table.count.store(static_cast<int>(used), std::memory_order_release);
 }
 
-int AppendLearntCall(KnownCallTable& table, std::string_view callsign, int nowSeconds) {
+int AppendLearntCall(KnownCallTable& table, std::string_view callsign, int nowSeconds,
+                     double frequencyHz) {
   const int used = table.count.load(std::memory_order_relaxed);
   if (used < KnownCallTable::kMaxUsed) {
     KnownCall& entry = table.entries[used];
     FillKnownCall(entry, callsign, "", -1);
     entry.heardCount = 1;
     entry.lastHeard = nowSeconds;
+    entry.heardFrequencyHz = frequencyHz;
     table.count.store(used + 1, std::memory_order_release);
     return used;
   }
@@ -72,6 +75,7 @@ int AppendLearntCall(KnownCallTable& table, std::string_view callsign, int nowSe
   FillKnownCall(fresh, callsign, "", -1);
   fresh.heardCount = 1;
   fresh.lastHeard = nowSeconds;
+  fresh.heardFrequencyHz = frequencyHz;
   if (oldest >= 0) {
     std::lock_guard lock(table.mutex);
     table.entries[oldest] = fresh;

@@ -21,6 +21,9 @@ struct KnownCall {
   double distanceKm = -1;          // great-circle distance from home; -1 when unknown
   int heardCount = 0;              // decodes of this call accepted so far
   int lastHeard = 0;               // seconds since 1970 of the last accepted decode
+  // Radio frequency (Hz) where a call learnt from a decode was last heard; 0 for
+  // a call from the list files, which is accepted at any frequency.
+  double heardFrequencyHz = 0;
 };
 
 // 1000 slots; at most 999 are in use, the slot after the last used one is scratch.
@@ -55,12 +58,13 @@ bool HasNoPosition(const KnownCall& entry);
 void ReplaceKnownCalls(KnownCallTable& table, std::span<const KnownCall> entries);
 
 // Adds a callsign learnt from a decode: empty locator, distance -1, heard once at
-// `nowSeconds`. Below kMaxUsed entries it is published at index count (written
-// completely, then count raised with release). A full table reuses the entry
+// `nowSeconds` on `frequencyHz` (radio frequency, Hz). Below kMaxUsed entries it is published at
+// index count (written completely, then count raised with release). A full table reuses the entry
 // without a position that was heard once and longest ago (overwritten under the
 // mutex); when there is none, the call goes to the scratch slot, which is never
 // searched. Returns the index written. Main thread.
-int AppendLearntCall(KnownCallTable& table, std::string_view callsign, int nowSeconds);
+int AppendLearntCall(KnownCallTable& table, std::string_view callsign, int nowSeconds,
+                     double frequencyHz = 0);
 
 // Removes every entry without a position, keeping the order of the others, under
 // the mutex. Returns the number removed. Main thread.

@@ -218,11 +218,29 @@ const SettingKey kKeys[] = {
      .windowedOrder = 31,
      .consoleOrder = 25},
     {.section = "VS-32",
+     .key = "STRICT_FRAME_CHECK",
+     .field = &R::strictFrameCheck,
+     .defaultText = "1",
+     .windowedOrder = 32,
+     .consoleOrder = 26},
+    {.section = "VS-32",
+     .key = "DECODE_AFTER_WARMUP",
+     .field = &R::decodeAfterWarmup,
+     .defaultText = "1",
+     .windowedOrder = 33,
+     .consoleOrder = 27},
+    {.section = "VS-32",
+     .key = "LEARN_SAME_FREQUENCY",
+     .field = &R::learnSameFrequency,
+     .defaultText = "1",
+     .windowedOrder = 34,
+     .consoleOrder = 28},
+    {.section = "VS-32",
      .key = "LIST_DECODER",
      .field = &R::listDecoder,
      .defaultText = "0",
-     .windowedOrder = 32,
-     .consoleOrder = 26},
+     .windowedOrder = 35,
+     .consoleOrder = 29},
     {.section = "VS-32",
      .key = "LIST_SIZE",
      .field = &R::listSize,
@@ -230,14 +248,14 @@ const SettingKey kKeys[] = {
      .clamped = true,
      .minValue = 1,
      .maxValue = 65536,
-     .windowedOrder = 33,
-     .consoleOrder = 27},
+     .windowedOrder = 36,
+     .consoleOrder = 30},
     {.section = "VS-32",
      .key = "LIST_THRESHOLD",
      .field = &R::listThreshold,
      .defaultText = "5.2",
-     .windowedOrder = 34,
-     .consoleOrder = 28},
+     .windowedOrder = 37,
+     .consoleOrder = 31},
 };
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -488,7 +506,12 @@ LoadResult LoadSettings(Program program, const std::filesystem::path& iniPath,
     }
     if (writable && key->writtenBack(program)) {
       std::string reason;
-      if (!WriteSetting(file, settings, *key, &reason)) {
+      // A header built from an empty call or locator would stay so in the
+      // file after they are set: it is written only once both are there.
+      const bool headerWaits = key->rule == SettingRule::kLogHeader && TrimBlanks(text).empty() &&
+                               (settings.myCall.empty() || settings.myLocator.empty());
+      if (!(headerWaits ? file.WriteString(key->section, key->key, "", &reason)
+                        : WriteSetting(file, settings, *key, &reason))) {
         // One message is enough: the rest of the keys would fail the same way.
         result.warnings.push_back("Cannot write settings to " + iniPath.string() + ": " + reason);
         writable = false;

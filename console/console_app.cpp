@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string_view>
 
+#include "audio/pipe_source.h"
 #include "audio/sound_device.h"
 #include "audio/wav_file.h"
 #include "console/console_texts.h"
@@ -22,10 +24,24 @@ namespace vs32 {
 namespace {
 
 constexpr auto kSpinnerStep = std::chrono::milliseconds(75);
+// Audio counts as coming in while the worker has processed a block this recently.
+constexpr auto kInputSilence = std::chrono::seconds(3);
+constexpr auto kStatusLinePeriod = std::chrono::minutes(10);
+constexpr auto kServiceStatusPeriod = std::chrono::seconds(10);
 
 ScreenMode ChooseMode(const ConsoleIo& io) {
   if (io.mode) return *io.mode;
   return ::isatty(io.outFd) ? ScreenMode::kTerminal : ScreenMode::kPlain;
+}
+
+std::string UtcNow() {
+  const time_t now = std::time(nullptr);
+  tm u{};
+  gmtime_r(&now, &u);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", u.tm_year + 1900, u.tm_mon + 1,
+                u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec);
+  return buf;
 }
 
 }  // namespace
@@ -51,13 +67,28 @@ void ConsoleEvents::Once(std::string_view text) {
     }
     shown_.push_back(message);
   }
-  screen_.Message(message);
+  screen_.Warning(message);
+}
+
+void ConsoleOutput::SetJson(std::string liveFile, std::string recording) {
+  json_ = true;
+  liveFile_ = std::move(liveFile);
+  recording_ = std::move(recording);
 }
 
 void ConsoleOutput::ShowLine(std::string_view line) {
+  ++decodes_;
+  if (json_) return;  // written by Decode, which follows
   text_.assign(line);
   text_ += '\n';
   screen_.InsertLine(kDecodeRow, text_);
+}
+
+void ConsoleOutput::Decode(const DecodeReport& r) {
+  if (!json_ || r.hidden) return;
+  screen_.InsertLine(kDecodeRow, DecodeJson(r.fromWav ? recording_ : liveFile_, r.reportedAt,
+                                            r.call, r.frequencyHz, r.distanceKm, r.ebNoDb, r.snrDb,
+                                            r.attempts, r.result, r.mark));
 }
 
 void ConsoleOutput::WriteFailed(std::string_view reason) {
@@ -67,8 +98,9 @@ void ConsoleOutput::WriteFailed(std::string_view reason) {
 ConsoleApp::ConsoleApp(ConsoleIo io, StopSignals& stop)
     : io_(std::move(io)),
       stop_(stop),
-      screen_(io_.outFd, ChooseMode(io_)),
-      keys_(io_.inFd),
+      screen_(io_.outFd, ChooseMode(io_), io_.errFd, io_.textToErr),
+      // Keys only for a screen: plain lines never wait, and leave the terminal be.
+      keys_(ChooseMode(io_) == ScreenMode::kTerminal ? io_.inFd : -1),
       events_(screen_),
       output_(screen_, events_) {}
 
@@ -80,49 +112,79 @@ bool ConsoleApp::workerLooping() const {
   return worker_ && worker_->workerRunning();
 }
 
-int ConsoleApp::StopAfterMessage() {
-  keys_.WaitForKey(stop_.fd());
+int ConsoleApp::StopAfterMessage(int exitCode) {
+  if (screen_.terminal()) keys_.WaitForKey(stop_.fd());
   Shutdown(false);
-  return 0;
+  return exitCode;
 }
 
-int ConsoleApp::Run(const std::vector<std::string>& args) {
-  const std::string argument = args.empty() ? std::string() : args[0];
+int ConsoleApp::RunWith(const ConsoleOptions& options) {
+  options_ = options;
+  const std::string& argument = options_.wavPath;
 
   // 1. Banner.
   screen_.Clear();
   screen_.PrintAt(1, kBannerRow, std::string(kConsoleBanner) + "\n");
 
   // 2. Help words.
-  if (!args.empty() && IsHelpWord(argument)) {
+  if (options_.action == ConsoleOptions::Action::kHelpWord) {
     screen_.PrintAt(1, kSummaryRow, kConsoleUsage);
-    return StopAfterMessage();
+    return StopAfterMessage(0);
+  }
+  if (options_.action != ConsoleOptions::Action::kRun) {
+    // Left to main(); here only for a caller that did not.
+    screen_.Warning(options_.error.empty() ? std::string("Vs32RxC: nothing to run")
+                                           : options_.error);
+    return StopAfterMessage(options_.action == ConsoleOptions::Action::kUsageError ? 2 : 1);
   }
 
   // 3. Settings, then the reporter. Without a call and locator the run stops at
   // step 11 and could not report anything: no name look-up, no socket then.
-  const IniChoice ini = ChooseIniPath(ProgramName(Program::kConsole), io_.environment);
+  IniEnvironment environment = io_.environment;
+  if (options_.config) environment.commandLine = *options_.config;
+  const IniChoice ini = ChooseIniPath(ProgramName(Program::kConsole), environment);
   iniPath_ = ini.path;
   screen_.Message(ini.message);
+  // A file that is there but cannot be read would silently give every default.
+  std::error_code folderError;
+  if (std::filesystem::is_directory(iniPath_, folderError)) {
+    screen_.Warning("Cannot read settings file " + iniPath_.string() + ": it is a folder");
+    return StopAfterMessage(1);
+  }
+  if (std::FILE* file = std::fopen(iniPath_.c_str(), "rb")) {
+    std::fclose(file);
+  } else if (errno != ENOENT) {
+    screen_.Warning("Cannot read settings file " + iniPath_.string() + ": " + std::strerror(errno));
+    return StopAfterMessage(1);
+  }
   const LoadResult loaded = LoadSettings(Program::kConsole, iniPath_, settings_);
-  for (const auto& warning : loaded.warnings) screen_.Message(warning);
+  for (const auto& warning : loaded.warnings) screen_.Warning(warning);
   reporter_ = std::make_unique<SpotReporter>();
   StoreReporterAddress(record_, settings_.reporterHost, settings_.reporterPort);
   const bool stationSet = !settings_.myCall.empty() && !settings_.myLocator.empty();
   if (settings_.uploadSpots && stationSet && InitializeReporter(*reporter_, record_) != 0) {
-    screen_.Message("PSKReporter Init Error: " + ReporterMessage(*reporter_));
+    screen_.Warning("PSKReporter Init Error: " + ReporterMessage(*reporter_));
   }
 
   // 4 to 6. Input, decoder and detector.
   std::vector<std::string> names;
-  if (settings_.soundDevice != SoundDevice::kDefaultDevice) names = SoundDevice::InputDeviceNames();
-  screen_.PrintAt(1, kSummaryRow,
-                  InputField(settings_.soundDevice, names) + DecoderFields(settings_));
+  const std::string deviceText =
+      options_.device ? *options_.device : std::to_string(settings_.soundDevice);
+  std::string inputField;
+  if (options_.stdinInput) {
+    inputField = "Input: standard input\t";
+  } else {
+    if (deviceText != "-1") names = SoundDevice::InputDeviceNames();
+    const std::optional<int> device = FindInputDevice(deviceText, names);
+    inputField = device ? InputField(*device, names) : "Input: " + deviceText + " (not present)\t";
+  }
+  screen_.PrintAt(1, kSummaryRow, inputField + DecoderFields(settings_));
 
-  // 7. Sound input and output (a device that cannot be opened says so once).
+  // 7. Sound input and output (a device that cannot be opened says so once,
+  // and is tried again while the program runs). Standard input is read once
+  // the station is known to be set (step 13).
   sound_ = std::make_unique<SoundDevice>(&events_);
-  sound_->setInputDevice(settings_.soundDevice);
-  sound_->openInput(settings_.inputRate, 16, 1, settings_.inputRate);
+  if (!options_.stdinInput) OpenSound(deviceText);
   sound_->openOutput(12000, 16, 1, 12000);
 
   // 8. WAV reader.
@@ -142,9 +204,13 @@ int ConsoleApp::Run(const std::vector<std::string>& args) {
   if (!stationSet) {
     // A sound warning may have taken the message row since step 3; the user
     // has to know which file to edit. (Plain output still holds that line.)
-    if (screen_.terminal()) screen_.Message(ini.message);
-    screen_.PrintAt(1, kMessageRow, kEmptyCallMessage);
-    return StopAfterMessage();
+    if (screen_.terminal()) {
+      screen_.Message(ini.message);
+      screen_.PrintAt(1, kMessageRow, kEmptyCallMessage);
+    } else {
+      screen_.Warning(kEmptyCallMessage);
+    }
+    return StopAfterMessage(1);
   }
 
   // 12. Column header.
@@ -152,22 +218,35 @@ int ConsoleApp::Run(const std::vector<std::string>& args) {
       1, kHeaderRow,
       std::string(kConsoleSeparator) + std::string(kConsoleColumns) + std::string(kConsoleDashes));
 
-  // 13. Decode log.
+  // 13. Decode log; audio on standard input.
   slots_ = std::make_unique<DecodeSlotTable>();
   spotSender_ =
       std::make_unique<ReporterSpotSender>(*reporter_, record_, settings_, Program::kConsole);
   results_ =
       std::make_unique<ResultsProcessor>(Program::kConsole, settings_, *knownCalls_,
                                          *alwaysDecodeMask_, *slots_, output_, spotSender_.get());
+  if (options_.json) output_.SetJson(options_.stdinInput ? "-" : "", argument);
   std::string logError;
-  if (results_->EnsureLog(&logError) == LogCreation::kFailed) screen_.Message(logError);
+  if (results_->EnsureLog(&logError) == LogCreation::kFailed) screen_.Warning(logError);
+  if (options_.stdinInput && !OpenStandardInput()) {
+    if (stop_.requested()) {
+      Shutdown(false);
+      return 0;
+    }
+    return StopAfterMessage(1);
+  }
 
   // 14. Receive worker.
   chain_ = std::make_unique<ReceiveChain>(settings_, knownCalls_.get(), loranMask_.get(),
                                           alwaysDecodeMask_.get(), slots_.get(), &events_);
   worker_ = std::make_unique<ReceiveWorker>(*chain_, *sound_, *wav_, &events_);
+  worker_->SetLiveSource(pipe_.get());
+  // Tries again from now on (not before: a run that stops for its settings
+  // would promise a try it never makes).
+  if (retry_) retry_->Started(sound_->inputOpen(), SoundRetry::Clock::now());
   worker_->Start();
   workerStarted_.store(true, std::memory_order_release);
+  notify_.Ready(StatusText(Figures(false)));
 
   // 15. The station's own spot.
   if (settings_.uploadSpots) {
@@ -176,12 +255,74 @@ int ConsoleApp::Run(const std::vector<std::string>& args) {
   }
 
   // 16. The WAV file of the command line.
-  if (!argument.empty() && !StartWav(argument)) return StopAfterMessage();
+  if (!argument.empty() && !StartWav(argument)) return StopAfterMessage(1);
 
   // 17.
   MainLoop();
+  int exitCode = 0;
+  if (worker_->inputEnded()) {
+    // The last decodes first, then the word on why the program ends.
+    worker_->Stop();
+    results_->Flush(static_cast<int>(std::time(nullptr)));
+    const std::string error = pipe_ ? pipe_->error() : std::string();
+    if (error.empty()) {
+      screen_.Message("End of input");
+    } else {
+      screen_.Warning("Standard input: " + error);
+      exitCode = 1;
+    }
+  }
+  notify_.Stopping(!worker_->inputEnded() ? "stopped"
+                   : exitCode == 0        ? "end of input"
+                                          : "input failed");
   Shutdown(true);
-  return 0;
+  return exitCode;
+}
+
+bool ConsoleApp::OpenSound(const std::string& deviceText) {
+  const std::string name = "\"" + deviceText + "\"";
+  SoundRetry::Input input;
+  input.open = [this, deviceText] {
+    // Numbers change as USB devices come and go: a name is looked up anew.
+    std::vector<std::string> names;
+    if (!IsDeviceNumber(deviceText)) names = SoundDevice::InputDeviceNames();
+    const std::optional<int> device = FindInputDevice(deviceText, names);
+    if (!device) return false;
+    sound_->setInputDevice(*device);
+    return sound_->openInput(settings_.inputRate, 16, 1, settings_.inputRate);
+  };
+  input.close = [this] { sound_->closeInput(); };
+  input.isOpen = [this] { return sound_->inputOpen(); };
+  input.lastDelivery = [this] { return sound_->lastDelivery(); };
+  retry_ = std::make_unique<SoundRetry>(input, deviceText == "-1" ? "(default)" : name,
+                                        [this](const std::string& text) { screen_.Warning(text); });
+  const bool opened = input.open();
+  // (Said by the sound device when it tried; a name that matches nothing is said here.)
+  if (!opened) events_.Once(SoundDevice::kInputFailedText);
+  return opened;
+}
+
+bool ConsoleApp::OpenStandardInput() {
+  pipe_ = std::make_unique<PipeSource>(io_.inFd);
+  const int rate = settings_.inputRate;
+  if (options_.rawRate > 0) {
+    pipe_->OpenRaw(options_.rawRate);
+  } else if (!pipe_->OpenWav(stop_.fd())) {
+    if (stop_.requested()) return false;
+    screen_.Warning(
+        "ERROR: standard input: " + pipe_->error() +
+        (pipe_->error().find("RIFF") != std::string::npos ? " (raw samples need --rate)" : ""));
+    return false;
+  }
+  if (!pipe_->matchesInput(rate)) {
+    // The rule for recordings, and the same words.
+    screen_.Warning(WavErrorMessage("standard input", options_.rawRate > 0
+                                                          ? "--rate must be " + std::to_string(rate)
+                                                          : WavFormatMessage(rate)));
+    return false;
+  }
+  screen_.Message("> reading standard input");
+  return true;
 }
 
 bool ConsoleApp::StartWav(const std::string& path) {
@@ -199,15 +340,58 @@ bool ConsoleApp::StartWav(const std::string& path) {
   } else {
     error = std::string("cannot be read: ") + std::strerror(errno);
   }
-  screen_.Message(WavErrorMessage(path, error));
+  screen_.Warning(WavErrorMessage(path, error));
   return false;
 }
 
+StatusFigures ConsoleApp::Figures(bool input) const {
+  StatusFigures f;
+  f.input = input;
+  if (chain_) {
+    f.inputLevel = chain_->inputLevel();
+    f.peaks = chain_->peakCount();
+  }
+  f.decodes = output_.decodes();
+  if (reporter_) {
+    const ReporterCounters counters = reporter_->Counters();
+    f.spotsSent = counters.spotsSent;
+    f.spotsQueued = counters.spotsQueued;
+  }
+  if (knownCalls_) f.knownCalls = knownCalls_->size();
+  return f;
+}
+
 void ConsoleApp::MainLoop() {
+  using Clock = std::chrono::steady_clock;
   char buf[64];
   int spin = 0;
+  long lastBlocks = -1;
+  Clock::time_point lastBlockAt = Clock::now() - kInputSilence;
+  Clock::time_point nextStatusLine = Clock::now() + kStatusLinePeriod;
+  Clock::time_point nextServiceStatus = Clock::now() + kServiceStatusPeriod;
   while (!stop_.requested()) {
-    results_->Tick(static_cast<int>(std::time(nullptr)), chain_->inputLevel(), worker_->wavInput());
+    const Clock::time_point now = Clock::now();
+    const long blocks = worker_->blocks();
+    if (blocks != lastBlocks) {
+      if (lastBlocks >= 0 || blocks > 0) lastBlockAt = now;
+      lastBlocks = blocks;
+    }
+    const bool input = now - lastBlockAt < kInputSilence;
+    // Without audio the worker's level is a start value, not a measurement:
+    // nothing to report in the station's own spots.
+    results_->Tick(static_cast<int>(std::time(nullptr)), input ? chain_->inputLevel() : 0.0f,
+                   worker_->wavInput());
+    if (worker_->inputEnded()) return;
+    if (retry_) retry_->Poll(now, worker_->wavInput());
+    notify_.Poll(now, blocks);
+    if (now >= nextServiceStatus) {
+      notify_.Status(StatusText(Figures(input)));
+      nextServiceStatus = now + kServiceStatusPeriod;
+    }
+    if (!screen_.terminal() && now >= nextStatusLine) {
+      screen_.Message(UtcNow() + "  status: " + StatusText(Figures(input)));
+      nextStatusLine = now + kStatusLinePeriod;
+    }
     for (int i = 0; i < 4; ++i) {
       screen_.ShowLive(1, kMessageRow, std::string_view(&kSpinner[spin], 1));
       spin = (spin + 1) % 4;
@@ -215,6 +399,10 @@ void ConsoleApp::MainLoop() {
     }
     screen_.ShowLive(kPeaksColumn, kSummaryRow,
                      std::string_view(buf, FormatPeaks(buf, sizeof buf, chain_->peakCount())));
+    if (!input) {
+      screen_.ShowLive(kLevelColumn, kStationRow, kNoInputField);
+      continue;
+    }
     const size_t n = FormatLevel(buf, sizeof buf, chain_->inputLevel(), chain_->blankedCount());
     if (n > 0) screen_.ShowLive(kLevelColumn, kStationRow, std::string_view(buf, n));
   }

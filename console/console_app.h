@@ -9,7 +9,13 @@
 // send the station's own spot; decode the WAV file named on the command line.
 // Then the main loop: a results pass (new decode lines at row 8), the spinner,
 // the number of peaks and the input level, about every 300 ms, until a stop
-// signal (Ctrl+C, SIGTERM, SIGHUP).
+// signal (Ctrl+C, SIGTERM, SIGHUP) or the end of audio on standard input.
+//
+// Unattended (plain lines, a service): no key is waited for, a sound input
+// that cannot be opened or stops is tried again (SoundRetry), a status line
+// comes every 10 minutes, and a service manager hears how the receiver is
+// (ServiceNotify). Exit status: 0 stopped or input ended, 1 settings, option
+// value or input error.
 #pragma once
 
 #include <atomic>
@@ -23,7 +29,11 @@
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "console/console_input.h"
+#include "console/console_options.h"
 #include "console/console_screen.h"
+#include "console/console_texts.h"
+#include "console/service_notify.h"
+#include "console/sound_retry.h"
 #include "engine/receiver_events.h"
 #include "report/psk_reporter.h"
 #include "report/results.h"
@@ -32,6 +42,7 @@ namespace vs32 {
 
 class SoundDevice;
 class WavFile;
+class PipeSource;
 class ReceiveChain;
 class ReceiveWorker;
 class DecodeSlotTable;
@@ -39,9 +50,13 @@ class DecodeSlotTable;
 // Where the program talks to and which settings file it picks.
 struct ConsoleIo {
   int outFd = 1;
-  int inFd = 0;
+  int inFd = 0;   // keys, or the audio of --input -
+  int errFd = 2;  // plain mode: warnings and errors (-1: outFd)
   // Default: a terminal screen when outFd is a terminal, plain lines otherwise.
   std::optional<ScreenMode> mode;
+  // Plain mode: texts other than decodes go to errFd (standard output carries
+  // JSON decodes only).
+  bool textToErr = false;
   IniEnvironment environment = CurrentIniEnvironment();
 };
 
@@ -68,13 +83,24 @@ class ConsoleOutput : public ResultsOutput {
  public:
   ConsoleOutput(ConsoleScreen& screen, ConsoleEvents& events) : screen_(screen), events_(events) {}
   void ShowLine(std::string_view line) override;
+  // With JSON output: each shown decode as a JSON line instead of its text.
+  void Decode(const DecodeReport& report) override;
   // A log or list file that cannot be written is said once on the message row.
   void WriteFailed(std::string_view reason) override;
+
+  // JSON lines instead of text lines; `file` names the audio's source (see
+  // DecodeJson), `recording` the file decoded first.
+  void SetJson(std::string liveFile, std::string recording);
+  long decodes() const { return decodes_; }
 
  private:
   ConsoleScreen& screen_;
   ConsoleEvents& events_;
   std::string text_;
+  bool json_ = false;
+  std::string liveFile_;
+  std::string recording_;
+  long decodes_ = 0;
 };
 
 class ConsoleApp {
@@ -85,9 +111,11 @@ class ConsoleApp {
   ConsoleApp(const ConsoleApp&) = delete;
   ConsoleApp& operator=(const ConsoleApp&) = delete;
 
-  // The program after the --version and --help check: `args` without the
-  // program name. Returns the exit code.
-  int Run(const std::vector<std::string>& args);
+  // The program after the --version, --help and --devices check. Returns the
+  // exit code.
+  int RunWith(const ConsoleOptions& options);
+  // The same from the arguments (without the program name).
+  int Run(const std::vector<std::string>& args) { return RunWith(ParseConsoleArguments(args)); }
 
   // For tests: how far the run got.
   bool workerStarted() const { return workerStarted_.load(std::memory_order_acquire); }
@@ -101,14 +129,19 @@ class ConsoleApp {
   bool workerLooping() const;
 
  private:
-  // Prints the text, waits for a key (not when input is not a terminal) and
-  // shuts down. The exit code.
-  int StopAfterMessage();
+  // Waits for a key (on a terminal screen only) and shuts down. Returns
+  // `exitCode`.
+  int StopAfterMessage(int exitCode);
   bool StartWav(const std::string& path);
+  bool OpenStandardInput();
+  bool OpenSound(const std::string& deviceText);
   void MainLoop();
+  // The figures of the status line; `input`: audio blocks are coming in.
+  StatusFigures Figures(bool input) const;
   void Shutdown(bool mainLoopRan);
 
   ConsoleIo io_;
+  ConsoleOptions options_;
   StopSignals& stop_;
   ConsoleScreen screen_;
   TerminalKeys keys_;
@@ -123,6 +156,9 @@ class ConsoleApp {
   ReporterRecord record_{};
   std::unique_ptr<ReporterSpotSender> spotSender_;
   std::unique_ptr<SoundDevice> sound_;
+  std::unique_ptr<SoundRetry> retry_;
+  std::unique_ptr<PipeSource> pipe_;
+  ServiceNotify notify_;
   std::unique_ptr<WavFile> wav_;
   std::unique_ptr<KnownCallTable> knownCalls_;
   std::unique_ptr<ChannelMask> loranMask_;

@@ -17,16 +17,20 @@ constexpr std::string_view kShowCursor = "\x1b[?25h";
 
 }  // namespace
 
-ConsoleScreen::ConsoleScreen(int outFd, ScreenMode mode) : fd_(outFd), mode_(mode) {}
+ConsoleScreen::ConsoleScreen(int outFd, ScreenMode mode, int errFd, bool textToErr)
+    : fd_(outFd),
+      errFd_(errFd >= 0 ? errFd : outFd),
+      textFd_(textToErr ? errFd_ : outFd),
+      mode_(mode) {}
 
 size_t ConsoleScreen::FormatMove(char* buf, size_t size, int column, int row) {
   const int n = std::snprintf(buf, size, "\x1b[%d;%dH", row, column);
   return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
-void ConsoleScreen::WriteAllLocked(std::string_view text) {
+void ConsoleScreen::WriteAllLocked(int fd, std::string_view text) {
   while (!text.empty()) {
-    const ssize_t n = ::write(fd_, text.data(), text.size());
+    const ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return;  // the reader went away: nothing sensible left to do with the text
@@ -36,14 +40,15 @@ void ConsoleScreen::WriteAllLocked(std::string_view text) {
 }
 
 void ConsoleScreen::WriteLocked(std::string_view a, std::string_view b, std::string_view c) {
-  WriteAllLocked(a);
-  WriteAllLocked(b);
-  WriteAllLocked(c);
+  WriteAllLocked(fd_, a);
+  WriteAllLocked(fd_, b);
+  WriteAllLocked(fd_, c);
 }
 
-void ConsoleScreen::PlainLineLocked(std::string_view text) {
+void ConsoleScreen::PlainLineLocked(int fd, std::string_view text) {
   if (text.empty()) return;
-  WriteLocked(text, text.back() == '\n' ? std::string_view() : std::string_view("\n"));
+  WriteAllLocked(fd, text);
+  if (text.back() != '\n') WriteAllLocked(fd, "\n");
 }
 
 void ConsoleScreen::Clear() {
@@ -55,17 +60,28 @@ void ConsoleScreen::Clear() {
 void ConsoleScreen::PrintAt(int column, int row, std::string_view text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!terminal()) {
-    PlainLineLocked(text);
+    PlainLineLocked(textFd_, text);
     return;
   }
   char move[32];
   WriteLocked(std::string_view(move, FormatMove(move, sizeof move, column, row)), text);
 }
 
+void ConsoleScreen::Warning(std::string_view text) {
+  if (!terminal()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A line of its own: the message texts begin with "\n" for the screen.
+    while (!text.empty() && text.front() == '\n') text.remove_prefix(1);
+    PlainLineLocked(errFd_, text);
+    return;
+  }
+  Message(text);
+}
+
 void ConsoleScreen::Message(std::string_view text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!terminal()) {
-    PlainLineLocked(text);
+    PlainLineLocked(textFd_, text);
     return;
   }
   char move[32];
@@ -90,7 +106,7 @@ void ConsoleScreen::ClearRow(int row) {
 void ConsoleScreen::InsertLine(int row, std::string_view text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!terminal()) {
-    PlainLineLocked(text);
+    PlainLineLocked(fd_, text);
     return;
   }
   char move[32];

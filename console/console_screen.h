@@ -7,7 +7,10 @@
 //
 // When the output is not a terminal (a service, a pipe) there is no cursor
 // control: texts that belong on the screen come out as plain lines, and the
-// live fields (spinner, peaks, level) and row clearing are left out.
+// live fields (spinner, peaks, level) and row clearing are left out. Decode
+// lines then go to standard output, warnings and errors to standard error,
+// and the other texts to either (standard error when standard output carries
+// only machine-read decodes).
 #pragma once
 
 #include <cstddef>
@@ -35,8 +38,10 @@ enum class ScreenMode {
 class ConsoleScreen {
  public:
   // outFd: where the screen is written (not owned). Write errors (a closed
-  // pipe, a terminal that went away) are ignored.
-  ConsoleScreen(int outFd, ScreenMode mode);
+  // pipe, a terminal that went away) are ignored. Plain mode: warnings go to
+  // errFd (-1: outFd), the other texts but decode lines to errFd when
+  // `textToErr`.
+  ConsoleScreen(int outFd, ScreenMode mode, int errFd = -1, bool textToErr = false);
   ConsoleScreen(const ConsoleScreen&) = delete;
   ConsoleScreen& operator=(const ConsoleScreen&) = delete;
 
@@ -53,6 +58,10 @@ class ConsoleScreen {
   // A message on the message row: the row is cleared and the text written from
   // column 1. Plain mode: one line.
   void Message(std::string_view text);
+
+  // A warning or error: on the message row like Message; plain mode: a line
+  // on the error stream.
+  void Warning(std::string_view text);
 
   // A live field (spinner, peaks, level): terminal only.
   void ShowLive(int column, int row, std::string_view text);
@@ -75,12 +84,14 @@ class ConsoleScreen {
  private:
   // Writes the pieces in order; called with mutex_ held.
   void WriteLocked(std::string_view a, std::string_view b = {}, std::string_view c = {});
-  void WriteAllLocked(std::string_view text);
+  void WriteAllLocked(int fd, std::string_view text);
   // "ESC[row;colH" into buf; returns its length.
   static size_t FormatMove(char* buf, size_t size, int column, int row);
-  void PlainLineLocked(std::string_view text);
+  void PlainLineLocked(int fd, std::string_view text);
 
   const int fd_;
+  const int errFd_;
+  const int textFd_;  // plain mode: where texts other than decodes and warnings go
   const ScreenMode mode_;
   std::mutex mutex_;
 };

@@ -1,8 +1,11 @@
 #include "console/console_texts.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace vs32 {
 
@@ -13,19 +16,36 @@ bool IsHelpWord(std::string_view argument) {
 std::string ConsoleHelpText() {
   return "Vs32RxC - Vesta-32 beacon receiver for the console\n"
          "\n"
-         "Usage:\n"
+         "Usage: Vs32RxC [OPTION]... [FILE.wav]\n"
          "  Vs32RxC              receive live from the sound card\n"
          "  Vs32RxC FILE.wav     decode the recording first, then go on live\n"
-         "  Vs32RxC --devices    list the sound inputs (the values of DEVICE) and exit\n"
-         "  Vs32RxC --version    print the version and exit\n"
-         "  Vs32RxC --help       print this text and exit\n"
          "\n"
-         "Settings: Vs32RxC.INI beside the program, or the per-user copy in\n"
-         "$XDG_CONFIG_HOME/vs32rx/ (default ~/.config/vs32rx/) when that folder is\n"
-         "not writable; the environment variable VS32_INI names another file.\n"
+         "Options:\n"
+         "  --config FILE        use this settings file (before VS32_INI)\n"
+         "  --device NAME|N      sound input for this run instead of DEVICE: a part of\n"
+         "                       its name as --devices lists it (any case), or its number\n"
+         "  --input -            read the audio from standard input: a WAV stream, or\n"
+         "                       with --rate raw signed 16-bit little-endian mono; the\n"
+         "                       program ends when the input ends\n"
+         "  --rate 12000|48000   samples per second of raw input on --input -\n"
+         "  --lines              plain lines even on a terminal (decodes on standard\n"
+         "                       output, warnings and errors on standard error)\n"
+         "  --json               decodes as JSON Lines with the fields file utc offset_s\n"
+         "                       start_s call freq_hz qrb_km ebno_db snr_db attempts\n"
+         "                       status mark; other text goes to standard error\n"
+         "  --devices            list the sound inputs (the values of DEVICE) and exit\n"
+         "  --version            print the version and exit\n"
+         "  -h, --help           print this text and exit\n"
+         "\n"
+         "Settings: --config FILE, else the file VS32_INI names, else Vs32RxC.INI\n"
+         "beside the program when it exists there, else\n"
+         "$XDG_CONFIG_HOME/vs32rx/Vs32RxC.INI (default ~/.config/vs32rx/).\n"
          "Station lists (callsloc.txt, known_list.txt, loran_lines.txt,\n"
          "freq_list.txt) and the decode log are read and written in the current\n"
-         "folder. Ctrl+C, SIGTERM or closing the terminal ends the program.\n";
+         "folder. Ctrl+C, SIGTERM or closing the terminal ends the program.\n"
+         "\n"
+         "Exit status: 0 stopped or input ended, 1 settings, option value or input\n"
+         "error, 2 usage error.\n";
 }
 
 std::string DeviceListText(std::span<const std::string> names) {
@@ -98,6 +118,93 @@ std::string AmbiguityField(std::string_view text) {
   std::string field(1, ' ');
   field.append(text);
   return field;
+}
+
+std::string StatusText(const StatusFigures& f) {
+  char buf[256];
+  int n;
+  if (f.input && f.inputLevel > 0) {
+    n = std::snprintf(buf, sizeof buf, "input %.1f dB, ",
+                      20.0 * std::log10(static_cast<double>(f.inputLevel)));
+  } else {
+    n = std::snprintf(buf, sizeof buf, "no input, ");
+  }
+  std::string text(buf, n > 0 ? static_cast<size_t>(n) : 0);
+  n = std::snprintf(buf, sizeof buf,
+                    "%d peaks, %ld decodes, spots %u sent %u queued, %d known calls", f.peaks,
+                    f.decodes, f.spotsSent, f.spotsQueued, f.knownCalls);
+  text.append(buf, n > 0 ? static_cast<size_t>(n) : 0);
+  return text;
+}
+
+namespace {
+
+std::string JsonString(std::string_view s) {
+  std::string out = "\"";
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string DecodeJson(std::string_view file, int reportedAt, std::string_view call,
+                       double frequencyHz, int distanceKm, float ebNoDb, double snrDb, int attempts,
+                       int status, char mark) {
+  const time_t at = reportedAt;
+  tm u{};
+  gmtime_r(&at, &u);
+  char utc[64];
+  std::snprintf(utc, sizeof utc, "%04d-%02d-%02d %02d:%02d:%02d", u.tm_year + 1900, u.tm_mon + 1,
+                u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec);
+  char numbers[160];
+  std::snprintf(numbers, sizeof numbers,
+                "\"freq_hz\": %.2f, \"qrb_km\": %s, \"ebno_db\": %.1f, \"snr_db\": %.1f, "
+                "\"attempts\": %d, \"status\": %d, ",
+                frequencyHz, distanceKm >= 0 ? std::to_string(distanceKm).c_str() : "null",
+                static_cast<double>(ebNoDb), snrDb, attempts, status);
+  std::string line =
+      "{\"file\": " + (file.empty() ? std::string("null") : JsonString(file)) +
+      ", \"utc\": " + JsonString(utc) +
+      ", \"offset_s\": null, \"start_s\": null, \"call\": " + JsonString(call) + ", " + numbers +
+      "\"mark\": " + (mark == ' ' ? std::string("null") : JsonString(std::string_view(&mark, 1))) +
+      "}\n";
+  return line;
+}
+
+bool IsDeviceNumber(std::string_view device) {
+  int value = 0;
+  const auto r = std::from_chars(device.data(), device.data() + device.size(), value);
+  return !device.empty() && r.ec == std::errc() && r.ptr == device.data() + device.size();
+}
+
+std::optional<int> FindInputDevice(std::string_view device, std::span<const std::string> names) {
+  if (IsDeviceNumber(device)) {
+    int value = 0;
+    std::from_chars(device.data(), device.data() + device.size(), value);
+    return value;
+  }
+  auto lower = [](std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  };
+  const std::string wanted = lower(device);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (lower(names[i]).find(wanted) != std::string::npos) return static_cast<int>(i);
+  }
+  return std::nullopt;
 }
 
 }  // namespace vs32

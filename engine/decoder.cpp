@@ -182,7 +182,13 @@ void Demodulate(const float* centre, const float* lower, const float* upper, Dem
   }
 }
 
-DecodeStatus CheckCandidate(uint64_t descrambled) {
+bool ValidFrame(uint64_t descrambled) {
+  const bool prefixClear = (descrambled >> 47) == 0;  // message bits 0 ... 3
+  return prefixClear && InfoField(descrambled) < kPackedCallLimit;
+}
+
+DecodeStatus CheckCandidate(uint64_t descrambled, bool strict) {
+  if (strict && !ValidFrame(descrambled)) return 0;
   const FrameCheck fc = FrameCheckFromPacked(InfoField(descrambled));
   const uint16_t word = static_cast<uint16_t>((descrambled >> 3) & 0xFFFF);
   const uint8_t tail = static_cast<uint8_t>(descrambled & 7);
@@ -190,19 +196,19 @@ DecodeStatus CheckCandidate(uint64_t descrambled) {
   return fc.tail == tail ? 2 : 1;
 }
 
-SearchResult SearchCandidates(uint64_t best, uint64_t runnerUp, int depth) {
+SearchResult SearchCandidates(uint64_t best, uint64_t runnerUp, int depth, bool strict) {
   const uint64_t diff = best ^ runnerUp;
-  SearchResult r{CheckCandidate(best), best, 1};
+  SearchResult r{CheckCandidate(best, strict), best, 1};
   if (depth < 1 || r.status == 2) return r;
 
   for (int a = 0; a < kGroups; ++a) {
     r.candidate = best ^ (diff & GroupMask(a));
-    r.status = CheckCandidate(r.candidate);
+    r.status = CheckCandidate(r.candidate, strict);
     r.attempts = a + 2;
     if (r.status == 2) return r;
   }
   r.candidate = runnerUp;
-  r.status = CheckCandidate(r.candidate);
+  r.status = CheckCandidate(r.candidate, strict);
   r.attempts = 19;
   if (depth < 2 || r.status == 2) return r;
 
@@ -210,7 +216,7 @@ SearchResult SearchCandidates(uint64_t best, uint64_t runnerUp, int depth) {
   for (int a = 0; a < kGroups - 1; ++a) {
     for (int b = a + 1; b < kGroups; ++b, ++attempt) {
       r.candidate = best ^ (diff & (GroupMask(a) | GroupMask(b)));
-      r.status = CheckCandidate(r.candidate);
+      r.status = CheckCandidate(r.candidate, strict);
       // The pair counter steps past the end of the list on the last pair.
       r.attempts = (a == kGroups - 2) ? 157 : attempt + 1;
       if (r.status == 2) return r;
@@ -239,6 +245,7 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
   *ebNoDb = -99.0f;
   *attempts = 0;
   if (!centre) return 0;
+  if (options.decodeAfterWarmup && !options.historyHalfFull) return 0;
 
   Demodulation demod;
   Demodulate(centre, lower, upper, &demod);
@@ -248,20 +255,29 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
     // Noise makes valid frames somewhere in any long list: the list runs only
     // on a strong best path, and only on histories of real audio throughout
     // (partly empty windows raise the Eb/No of noise, and no frame fits them).
+    // Otherwise only its first message, the best codewords, is tried, as the
+    // single attempt does (a frame cut by the start of the run still decodes).
     const float bestEbNo = EbNoDb(demod.s, demod.e);
+    bool found = false;
+    uint64_t message = demod.bestBits ^ ScramblePatternBits();
     if (options.historyFull && bestEbNo > options.listThreshold) {
       const ListOutcome list = options.listDecoder->Search(demod.scores);
-      *attempts = list.found ? list.position : list.length;
-      if (list.found) {
-        *ebNoDb = bestEbNo;
-        UnpackCall(InfoField(list.message), call);
-        return 2;
-      }
+      found = list.found;
+      message = list.message;
+      *attempts = found ? list.position : list.length;
+    } else {
+      found = CheckCandidate(message, true) == 2;
+      *attempts = 1;
+    }
+    if (found) {
+      *ebNoDb = bestEbNo;
+      UnpackCall(InfoField(message), call);
+      return 2;
     }
   } else {
     const uint64_t pattern = ScramblePatternBits();
-    const SearchResult search =
-        SearchCandidates(demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern, depth);
+    const SearchResult search = SearchCandidates(
+        demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern, depth, options.strictFrameCheck);
     *attempts = search.attempts;
     if (search.status != 0) {
       *ebNoDb = EbNoDb(demod.s, demod.e);

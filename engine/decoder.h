@@ -28,7 +28,15 @@ struct DecoderOptions {
   int correlator51Threshold = 45;    // accepted above this many agreements of 51
   int correlator237Threshold = 159;  // accepted above this many agreements of 237
   const KnownCallTable* knownCalls = nullptr;
-  bool historyHalfFull = false;      // the correlation stages run only when set
+  bool historyHalfFull = false;  // the correlation stages run only when set
+  // Frame validity: a candidate counts only with its four zero-prefix bits clear
+  // and a packed callsign a valid field can give (N < kPackedCallLimit). Off:
+  // only the check word and tail check decide.
+  bool strictFrameCheck = true;
+  // No single-attempt or list decoding before historyHalfFull: no frame can be
+  // complete in a window that is still half zeros. The receive chain sets it
+  // from the settings; a caller without a warm-up leaves it off.
+  bool decodeAfterWarmup = false;
   ReceiverEvents* events = nullptr;  // receives the ambiguity text "%s or %s?"
   // Depth 3: the caller's list workspace (one per thread); whether every
   // history entry read is real audio (a run's first 961 ticks are not); the
@@ -46,10 +54,12 @@ struct DecoderOptions {
 // characters and a NUL when the status is 1 or 2. `ebNoDb` (dB, -99 when there
 // is no decode) and `attempts` are written on every call. `depth`: 0 single
 // attempt, 1 Deep, 2 Ultra Deep, 3 best-first list (values outside are
-// clamped). Depth 3 searches the list only when `options.listDecoder` is set,
+// clamped). Depth 3 searches the list when `options.listDecoder` is set,
 // `historyFull` is set and the Eb/No of the best codewords is above
-// `listThreshold`; its decodes are status 2 with `attempts` = the list
-// position. Without a workspace depth 3 runs as depth 2.
+// `listThreshold`, and otherwise tries only the best codewords; its decodes
+// are status 2 with `attempts` = the list position, and need the zero prefix
+// and a packed callsign in range whatever `strictFrameCheck` says. Without a
+// workspace depth 3 runs as depth 2.
 DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* upper,
                          const int8_t* sign, char call[8], float* ebNoDb, int* attempts, int depth,
                          const DecoderOptions& options);
@@ -73,7 +83,15 @@ void Demodulate(const float* centre, const float* lower, const float* upper, Dem
 
 // Status of a descrambled 51-bit candidate (bit k at position 50 - k):
 // 2 check word and tail check agree, 1 only the check word, 0 otherwise.
-DecodeStatus CheckCandidate(uint64_t descrambled);
+// `strict`: also 0 unless ValidFrame().
+DecodeStatus CheckCandidate(uint64_t descrambled, bool strict = false);
+
+// Packed callsigns of valid fields lie below this (37 × 36 × 10 × 27³).
+inline constexpr uint32_t kPackedCallLimit = 262177560;
+
+// True when message bits 0 ... 3 of the descrambled candidate are zero and its
+// packed callsign is below kPackedCallLimit: what every real frame carries.
+bool ValidFrame(uint64_t descrambled);
 
 // Candidate search over the list of the given depth.
 struct SearchResult {
@@ -81,7 +99,8 @@ struct SearchResult {
   uint64_t candidate;   // the last candidate tried (descrambled)
   int attempts;         // as reported (1; up to 19; up to 155, or 157 after the last pair)
 };
-SearchResult SearchCandidates(uint64_t bestDescrambled, uint64_t runnerUpDescrambled, int depth);
+SearchResult SearchCandidates(uint64_t bestDescrambled, uint64_t runnerUpDescrambled, int depth,
+                              bool strict = false);
 
 // 10 * log10(2S / (E - S)), or -99 when S = 0, E <= S or the result is not finite.
 float EbNoDb(float s, float e);

@@ -73,12 +73,6 @@ bool SyndromePasses(uint32_t syndrome) {
 
 }  // namespace
 
-bool ValidFrame(uint64_t descrambled) {
-  if ((descrambled >> 47) != 0) return false;
-  const uint32_t packed = static_cast<uint32_t>((descrambled >> 19) & 0x0FFFFFFFu);
-  return packed < kPackedCallLimit && CheckCandidate(descrambled) == 2;
-}
-
 bool PassesListScreen(uint64_t scrambled) {
   const ScreenTables& t = Tables();
   uint32_t s = t.constant;
@@ -306,7 +300,7 @@ ListOutcome ListDecoder::Search(const float scores[kCodewordGroups][8]) {
     if (!SyndromePasses(syndrome)) return;
     if (outcome.found && loss > outcome.loss) return;
     const uint64_t message = scrambled ^ pattern;
-    if (!ValidFrame(message)) return;
+    if (CheckCandidate(message, true) != 2) return;
     if (!outcome.found || loss < outcome.loss) {
       outcome.found = true;
       outcome.message = message;

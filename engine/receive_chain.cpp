@@ -767,6 +767,8 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
   options.correlator237Threshold = settings_.correlator237Threshold;
   options.knownCalls = knownCalls_;
   options.events = events_;
+  options.strictFrameCheck = settings_.strictFrameCheck;
+  options.decodeAfterWarmup = settings_.decodeAfterWarmup;
   options.listDecoder = list_.get();
   options.listThreshold = settings_.listThreshold;
   if (ticks_ <= kNewestEntry) ++ticks_;

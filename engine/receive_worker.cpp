@@ -32,6 +32,7 @@ void ReceiveWorker::Stop() {
   if (!thread_.joinable()) return;
   stop_.store(true);
   sound_.WakeReader();
+  if (live_) live_->Wake();
   thread_.join();
   workerRunning_.store(false);
 }
@@ -54,12 +55,12 @@ bool ReceiveWorker::StartWav(const std::string& path, std::string* error) {
   return true;
 }
 
-bool ReceiveWorker::AcquireBlock(bool* fromWav) {
+bool ReceiveWorker::AcquireBlock(bool* fromWav, bool* paced) {
   float* block = chain_.BlockBuffer();
   const int n = chain_.BlockSize();
+  *paced = false;
   if (wavInput_.load(std::memory_order_acquire)) {
-    const int got = wav_.reading() ? wav_.read(block, block, n) : -1;
-    if (got == n) {
+    if (wav_.ReadBlock(block, n) == BlockSource::Read::kBlock) {
       *fromWav = true;
       return true;
     }
@@ -70,10 +71,22 @@ bool ReceiveWorker::AcquireBlock(bool* fromWav) {
     if (events_) events_->WavEnded();
     sound_.openInput(n, 16, 1, n);
   }
-  *fromWav = false;
+  BlockSource& live = live_ ? *live_ : sound_;
+  *fromWav = !live.live();
   // A short read means the input is closed, being reopened, or we are being
   // stopped: never feed a stale block into the histories.
-  return sound_.read(block, block, n) == n;
+  switch (live.ReadBlock(block, n)) {
+    case BlockSource::Read::kBlock:
+      *paced = live.live();
+      return true;
+    case BlockSource::Read::kNone:
+      return false;
+    case BlockSource::Read::kEnd:
+    case BlockSource::Read::kFailed:
+      inputEnded_.store(true, std::memory_order_release);
+      return false;
+  }
+  return false;
 }
 
 void ReceiveWorker::Run() {
@@ -87,19 +100,22 @@ void ReceiveWorker::Run() {
     if (events_) events_->WavEnded();
   }
   wavInput_.store(wav);
+  inputEnded_.store(false);
   blocks_.store(0);
-  while (!stop_.load(std::memory_order_acquire)) {
+  while (!stop_.load(std::memory_order_acquire) && !inputEnded_.load(std::memory_order_acquire)) {
     workerRunning_.store(true, std::memory_order_relaxed);
+    bool paced = false;
     try {
       bool fromWav = false;
-      if (AcquireBlock(&fromWav) && !stop_.load(std::memory_order_acquire)) {
-        chain_.ProcessBlock(WallClockSeconds(), fromWav);
+      if (AcquireBlock(&fromWav, &paced) && !stop_.load(std::memory_order_acquire)) {
+        chain_.ProcessBlock(clock_ ? clock_() : WallClockSeconds(), fromWav);
         blocks_.fetch_add(1, std::memory_order_relaxed);
       }
     } catch (const std::exception&) {
       // A failed pass is abandoned; the next block starts afresh.
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // A live source that delivered has set the pace already.
+    if (!paced) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 

@@ -20,6 +20,8 @@ constexpr int kChannels = 1230;
 constexpr double kChannelSpacingHz = 0.08130081300813008;  // 100 Hz / 1230 channels
 constexpr const char* kKnownListFile = "known_list.txt";
 constexpr const char* kFrequencyListFile = "freq_list.txt";
+// How far (Hz) a learnt call's second hearing may lie from its first.
+constexpr double kLearnToleranceHz = 2.0;
 
 // Numbers formatted while this lives use the "C" locale's decimal point, whatever
 // locale the front end (a Qt program, say) has set for the process.
@@ -199,6 +201,7 @@ void ResultsProcessor::Process(DecodeSlot slot, int nowSeconds) {
   // 3. Known-call search. A call heard again within the blocking time does not
   // match its entry; it is learnt once more below.
   bool matched = false;
+  bool heardElsewhere = false;
   int distanceKm = -1;
   const int used = knownCalls_.size();
   for (int j = 0; j < used; ++j) {
@@ -206,6 +209,16 @@ void ResultsProcessor::Process(DecodeSlot slot, int nowSeconds) {
     if (std::strcmp(entry.callsign, slot.call) != 0) continue;
     if (static_cast<long long>(nowSeconds) - entry.lastHeard <= settings_.callBlockSeconds) {
       continue;
+    }
+    // A call heard once is confirmed only where it was heard: a beacon stays
+    // on its frequency, while a false decode of noise turns up anywhere in the
+    // band. Elsewhere it counts as a first hearing at the new frequency.
+    if (settings_.learnSameFrequency && entry.heardCount == 1 && entry.heardFrequencyHz > 0 &&
+        std::fabs(frequencyHz - entry.heardFrequencyHz) > kLearnToleranceHz) {
+      entry.heardFrequencyHz = frequencyHz;
+      entry.lastHeard = nowSeconds;
+      heardElsewhere = true;
+      break;
     }
     matched = true;
     entry.lastHeard = nowSeconds;
@@ -227,7 +240,7 @@ void ResultsProcessor::Process(DecodeSlot slot, int nowSeconds) {
 
   // 4. Learning.
   if (!matched) {
-    AppendLearntCall(knownCalls_, slot.call, nowSeconds);
+    if (!heardElsewhere) AppendLearntCall(knownCalls_, slot.call, nowSeconds, frequencyHz);
     mark = '-';
   }
 

@@ -29,16 +29,21 @@ struct Layout {
   }
 };
 
-TEST(IniPath, BesideTheExecutableWhenWritable) {
+TEST(IniPath, AnExistingFileBesideIsUsedButNoneIsMadeThere) {
+  // Installed under ~/.local/bin (a writable folder): the per-user file, made there.
   Layout layout;
   IniChoice choice = ChooseIniPath("Vs32RxC", layout.environment);
-  EXPECT_EQ(choice.path, layout.bin / "Vs32RxC.INI");
-  EXPECT_EQ(choice.message, "Settings file: " + (layout.bin / "Vs32RxC.INI").string());
+  const auto perUser = layout.home / ".config" / "vs32rx" / "Vs32RxC.INI";
+  EXPECT_EQ(choice.path, perUser);
+  EXPECT_EQ(choice.message, "Settings file: " + perUser.string());
+  EXPECT_TRUE(std::filesystem::is_directory(perUser.parent_path()));
+  EXPECT_FALSE(std::filesystem::exists(layout.bin / "Vs32RxC.INI"));
 
+  // A portable install keeps the file it has beside the program.
   WriteFile(layout.bin / "Vs32Rx.INI", "[VS-32]\n");
   choice = ChooseIniPath("Vs32Rx", layout.environment);
   EXPECT_EQ(choice.path, layout.bin / "Vs32Rx.INI");
-  EXPECT_FALSE(std::filesystem::exists(layout.home / ".config"));
+  EXPECT_EQ(choice.message, "Settings file: " + (layout.bin / "Vs32Rx.INI").string());
 }
 
 TEST(IniPath, ProgramInASystemFolderUsesThePerUserFileEvenWhenItMayWriteThere) {
@@ -48,11 +53,18 @@ TEST(IniPath, ProgramInASystemFolderUsesThePerUserFileEvenWhenItMayWriteThere) {
   EXPECT_EQ(choice.path, layout.home / ".config" / "vs32rx" / "Vs32RxC.INI");
 }
 
-TEST(IniPath, VariableOverridesEverything) {
+TEST(IniPath, CommandLineThenVariableThenTheRest) {
   Layout layout;
+  WriteFile(layout.bin / "Vs32RxC.INI", "[VS-32]\n");
+  layout.environment.commandLine = (layout.dir / "service.ini").string();
   layout.environment.vs32Ini = (layout.dir / "station2.ini").string();
   layout.environment.xdgConfigHome = (layout.dir / "xdg").string();
-  const IniChoice choice = ChooseIniPath("Vs32RxC", layout.environment);
+  IniChoice choice = ChooseIniPath("Vs32RxC", layout.environment);
+  EXPECT_EQ(choice.path, layout.dir / "service.ini");
+  EXPECT_EQ(choice.message,
+            "Settings file: " + (layout.dir / "service.ini").string() + " (from --config)");
+  layout.environment.commandLine.reset();
+  choice = ChooseIniPath("Vs32RxC", layout.environment);
   EXPECT_EQ(choice.path, layout.dir / "station2.ini");
   EXPECT_EQ(choice.message,
             "Settings file: " + (layout.dir / "station2.ini").string() + " (from VS32_INI)");

@@ -68,7 +68,10 @@ TEST(FirstStart, ConsoleWritesEveryKeyWithItsDefault) {
             "CORRELATOR_51_THRESHOLD=45\n"
             "CORRELATOR_237_THRESHOLD=159\n"
             "TIME_CALL_BLOCKED=600\n"
-            "MYHEADER=  Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)\n"
+            "MYHEADER=\n"
+            "STRICT_FRAME_CHECK=1\n"
+            "DECODE_AFTER_WARMUP=1\n"
+            "LEARN_SAME_FREQUENCY=1\n"
             "LIST_DECODER=0\n"
             "LIST_SIZE=4096\n"
             "LIST_THRESHOLD=5.2\n"
@@ -143,7 +146,10 @@ TEST(FirstStart, WindowedWritesAllButNMaxAndCreatesCaptureFolder) {
             "OSCILLOGRAM_VISIBLE=1\n"
             "SPECTRUM_VISIBLE=1\n"
             "WATERFALL_VISIBLE=1\n"
-            "MYHEADER=  Vesta-32 decoded (Vs32Rx ZZ0ZZZ software)\n"
+            "MYHEADER=\n"
+            "STRICT_FRAME_CHECK=1\n"
+            "DECODE_AFTER_WARMUP=1\n"
+            "LEARN_SAME_FREQUENCY=1\n"
             "LIST_DECODER=0\n"
             "LIST_SIZE=4096\n"
             "LIST_THRESHOLD=5.2\n"
@@ -331,7 +337,10 @@ TEST(WriteBack, MissingKeysLandAtTheEndOfTheirSectionsAndOtherLinesStay) {
             "CORRELATOR_51_THRESHOLD=45\r\n"
             "CORRELATOR_237_THRESHOLD=159\r\n"
             "TIME_CALL_BLOCKED=600\r\n"
-            "MYHEADER=zz1zzz  Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)\r\n"
+            "MYHEADER=\r\n"
+            "STRICT_FRAME_CHECK=1\r\n"
+            "DECODE_AFTER_WARMUP=1\r\n"
+            "LEARN_SAME_FREQUENCY=1\r\n"
             "LIST_DECODER=0\r\n"
             "LIST_SIZE=4096\r\n"
             "LIST_THRESHOLD=5.2\r\n"
@@ -345,26 +354,37 @@ TEST(WriteBack, MissingKeysLandAtTheEndOfTheirSectionsAndOtherLinesStay) {
             "DEVICE=-1\r\n");
 }
 
-TEST(WriteBack, HeaderIsBuiltOnlyWhileTheKeyIsEmpty) {
+TEST(WriteBack, HeaderIsBuiltOnceCallAndLocatorAreSetAndOnlyWhileTheKeyIsEmpty) {
   TempDir dir;
   const auto path = dir / "TEST.INI";
   ReceiverSettings s;
+  // Without a call and locator the key stays empty in the file (a log made
+  // meanwhile still gets the default text).
   LoadSettings(Program::kConsole, path, s);
   EXPECT_EQ(s.logHeader, "  Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)");
-
-  // A later call and locator do not rebuild a header that is already there.
+  EXPECT_EQ(Value(ReadFile(path), "VS-32", "MYHEADER"), "");
   ProfileFile file(path);
   ASSERT_TRUE(file.WriteString("VS-32", "MYCALL", "ZZ1ZZZ"));
+  LoadSettings(Program::kConsole, path, s);
+  EXPECT_EQ(Value(ReadFile(path), "VS-32", "MYHEADER"), "");
+
+  // Both set: the header is built with them and written.
   ASSERT_TRUE(file.WriteString("VS-32", "MYQTH", "JO65HO"));
+  LoadSettings(Program::kConsole, path, s);
+  EXPECT_EQ(s.logHeader, "ZZ1ZZZ JO65HO Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)");
+  EXPECT_EQ(Value(ReadFile(path), "VS-32", "MYHEADER"), s.logHeader);
+
+  // A later call does not rebuild a header that is already there.
+  ASSERT_TRUE(file.WriteString("VS-32", "MYCALL", "ZZ2ZZZ"));
   const std::string before = ReadFile(path);
   LoadSettings(Program::kConsole, path, s);
   EXPECT_EQ(ReadFile(path), before);
-  EXPECT_EQ(Value(before, "VS-32", "MYHEADER"), "Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)");
+  EXPECT_EQ(s.logHeader, "ZZ1ZZZ JO65HO Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)");
 
   // An emptied key brings the rebuild back.
   ASSERT_TRUE(file.WriteString("VS-32", "MYHEADER", ""));
   LoadSettings(Program::kConsole, path, s);
-  EXPECT_EQ(s.logHeader, "ZZ1ZZZ JO65HO Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)");
+  EXPECT_EQ(s.logHeader, "ZZ2ZZZ JO65HO Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)");
   EXPECT_EQ(Value(ReadFile(path), "VS-32", "MYHEADER"), s.logHeader);
 }
 

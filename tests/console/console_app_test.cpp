@@ -118,6 +118,7 @@ class ConsoleRun : public ::testing::Test {
   ConsoleIo Io() {
     ConsoleIo io;
     io.outFd = out_.fd();
+    io.errFd = out_.fd();  // one stream, in order
     io.inFd = input_[0];
     io.mode = ScreenMode::kPlain;
     io.environment = CurrentIniEnvironment();
@@ -148,7 +149,7 @@ TEST_F(ConsoleRun, HelpWordStopsBeforeTheSettings) {
 TEST_F(ConsoleRun, EmptyCallStartsNothing) {
   // Uploading on: still no contact with the reporting service.
   test::WriteFile(ini(), "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=\n[PSKREPORTER]\nHOSTNAME=127.0.0.1\n");
-  EXPECT_EQ(Run({}), 0);
+  EXPECT_EQ(Run({}), 1);
   EXPECT_FALSE(app_->workerStarted());
   ASSERT_NE(app_->reporter(), nullptr);
   EXPECT_FALSE(app_->reporter()->Connected());
@@ -172,7 +173,7 @@ TEST_F(ConsoleRun, WavErrorEndsTheRunAfterTheWorkerStarted) {
                                0xe0, 0x2e, 0,   0,   0xc0, 0x5d, 0, 0, 2,   0,   16,  0,
                                'd',  'a',  't', 'a', 4,    0,    0, 0, 0,   0,   0,   0};
   test::WriteFile(dir_ / "narrow.wav", std::string(reinterpret_cast<const char*>(wav), sizeof wav));
-  EXPECT_EQ(Run({"narrow.wav"}), 0);
+  EXPECT_EQ(Run({"narrow.wav"}), 1);
   EXPECT_TRUE(app_->workerStarted());
   // The reporter was set up at start-up and the station's own spot, queued
   // then, went out on the way out.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "console/pipe_process.h"
 #include "console/pty_process.h"
 #include "report/ipfix_listener.h"
 #include "support/test_support.h"
@@ -115,8 +116,10 @@ TEST(ConsoleProgram, VersionAndHelpAnswerBeforeAnythingElse) {
   const auto version = test::RunCommand({Program(), "--version"}, s.Folder(), s.Env());
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "Vs32RxC 1.4\n");
-  const auto help = test::RunCommand({Program(), "--help"}, s.Folder(), s.Env());
+  const auto help = test::RunCommand({Program(), "-h"}, s.Folder(), s.Env());
   EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, test::RunCommand({Program(), "--help"}, s.Folder(), s.Env()).out);
+  EXPECT_EQ(help.out.find(".exe"), std::string::npos);
   EXPECT_NE(help.out.find("Usage:"), std::string::npos);
   EXPECT_NE(help.out.find("VS32_INI"), std::string::npos);
   EXPECT_NE(help.out.find("--devices"), std::string::npos);
@@ -136,6 +139,50 @@ TEST(ConsoleProgram, VersionAndHelpAnswerBeforeAnythingElse) {
   EXPECT_EQ(p.screen().Row(1), "Vs32RxC 1.4");
 }
 
+struct BadCommandLine {
+  std::vector<std::string> args;
+  int status;
+  std::string named;  // what the one error line must name
+};
+
+TEST(ConsoleProgram, BadCommandLinesSayWhatIsWrongInOneLineAndExitWithTheirCode) {
+  Station s;
+  std::filesystem::remove(s.ini);
+  const std::vector<BadCommandLine> cases = {
+      {{"-x"}, 2, "unknown option -x"},
+      {{"--device=2", "--verbose"}, 2, "unknown option --verbose"},
+      {{"--config"}, 2, "--config needs a value"},
+      {{"--lines=1"}, 2, "--lines takes no value"},
+      {{"--rate", "12000"}, 2, "--rate is for raw samples on --input -"},
+      {{"a.wav", "b.wav"}, 2, "more than one file: b.wav"},
+      {{"--input", "-", "a.wav"}, 2, "cannot be used together"},
+      {{"--input", "-", "--rate=44100"}, 1, "--rate must be 12000 or 48000"},
+      {{"--input", "audio.raw"}, 1, "--input takes only -"},
+  };
+  for (const BadCommandLine& c : cases) {
+    std::vector<std::string> argv = {Program()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const auto r = test::RunCommand(argv, s.Folder(), s.Env());
+    EXPECT_EQ(r.status, c.status) << c.named;
+    EXPECT_EQ(r.out, "") << c.named;
+    EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
+    EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+    if (c.status == 2) {
+      EXPECT_NE(r.err.find("Vs32RxC --help"), std::string::npos) << r.err;
+    }
+  }
+  // Nothing was started: no settings file.
+  EXPECT_FALSE(std::filesystem::exists(s.ini));
+
+  // A settings file that cannot be read is no reason to run on defaults.
+  std::filesystem::create_directory(s.dir / "folder.INI");
+  const auto r = test::RunCommand({Program(), "--config", "folder.INI"}, s.Folder(), s.Env());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Cannot read settings file folder.INI: it is a folder\n"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(s.dir / "my_detected.txt"));
+}
+
 TEST(ConsoleProgram, HelpWordShowsUsageUnderTheBannerAndWaitsForAKey) {
   Station s;
   std::filesystem::remove(s.ini);
@@ -144,7 +191,7 @@ TEST(ConsoleProgram, HelpWordShowsUsageUnderTheBannerAndWaitsForAKey) {
   ASSERT_TRUE(p.WaitForRow(4, "decode wav-file then exit", 10s)) << p.screen().Text();
   EXPECT_EQ(p.screen().Row(1), kBanner);
   EXPECT_EQ(p.screen().Row(2), "Usage:");
-  EXPECT_EQ(p.screen().Row(3), "Vs32RxC.exe [file.wav]");
+  EXPECT_EQ(p.screen().Row(3), "Vs32RxC [file.wav]");
   EXPECT_EQ(p.screen().Row(4), "        file.wav        - decode wav-file then exit");
   // It waits for a key.
   p.ReadFor(500ms);
@@ -159,9 +206,8 @@ TEST(ConsoleProgram, HelpWordShowsUsageUnderTheBannerAndWaitsForAKey) {
   for (const char* word : {"-?", "help", "/h"}) {
     const auto r = test::RunCommand({Program(), word}, s.Folder(), s.Env());
     EXPECT_EQ(r.status, 0) << word;
-    EXPECT_EQ(
-        r.out,
-        kBanner + "\nUsage:\nVs32RxC.exe [file.wav]\n\tfile.wav\t- decode wav-file then exit\n")
+    EXPECT_EQ(r.out,
+              kBanner + "\nUsage:\nVs32RxC [file.wav]\n\tfile.wav\t- decode wav-file then exit\n")
         << word;
   }
 }
@@ -182,7 +228,9 @@ TEST(ConsoleProgram, BannerAndRowsOneToSevenAsSpecified) {
       << v.Row(2);
   EXPECT_EQ(v.Row(3).substr(0, 61),
             "Dial=136000.00 Hz       Fc=1500.00 Hz   Peak spc: 0.081 Hz   ");
-  EXPECT_TRUE(std::regex_match(v.Row(3).substr(61), std::regex("-?[0-9]+\\.[0-9] dB( C)?")))
+  // A level only while audio comes in.
+  EXPECT_TRUE(
+      std::regex_match(v.Row(3).substr(61), std::regex("-?[0-9]+\\.[0-9] dB( C)?|no input")))
       << v.Row(3);
   EXPECT_EQ(v.Row(5), kRow5);
   EXPECT_EQ(v.Row(6), kRow6);
@@ -225,20 +273,49 @@ TEST(ConsoleProgram, SwitchesShowOnRowTwoAndAnExistingLogIsLeftAlone) {
   ExpectTerminalRestored(p);
 }
 
-TEST(ConsoleProgram, AMissingDeviceShowsItsNumberAndTheProgramRunsOn) {
+TEST(ConsoleProgram, AMissingDeviceIsTriedAgainWithGrowingWaitsAndShowsNoLevel) {
   Station s("MYCALL=Q9XYZ\nMYQTH=JO01AA\n", "[SOUND]\nDEVICE=57\n[PSKREPORTER]\nUPLOAD_SPOT=0\n");
   PtyProcess p;
   StartAndWaitForHeader(p, s);
   EXPECT_EQ(p.screen().Row(2).substr(0, 23), "Input: 57 (not present)");
-  ASSERT_TRUE(p.WaitForRow(4, "Cannot Open Audio Input Device", 5s)) << p.screen().Text();
-  // Still running a while later, and the message came once.
-  p.ReadFor(1500ms);
-  EXPECT_TRUE(p.Running());
-  EXPECT_EQ(Count(p.output(), "Cannot Open Audio Input Device"), 1u);
+  ASSERT_TRUE(p.WaitFor(
+      [&p](const test::VtScreen&) {
+        return p.output().find("cannot be opened; next try in 2 s") != std::string::npos;
+      },
+      10s))
+      << p.screen().Text();
+  const std::string& out = p.output();
+  EXPECT_LT(out.find("Sound input \"57\" cannot be opened; next try in 1 s"),
+            out.find("next try in 2 s"));
+  EXPECT_EQ(Count(out, "Cannot Open Audio Input Device"), 1u);
+  EXPECT_EQ(p.screen().Row(3).substr(61), "no input");
   EXPECT_EQ(p.screen().Row(7), kRow7);
   p.Signal(SIGTERM);
   EXPECT_EQ(p.WaitExit(15s), 0);
   ExpectTerminalRestored(p);
+}
+
+TEST(ConsoleProgram, LineModeKeepsWarningsOffStandardOutputAndNamesTheDevice) {
+  Station s;
+  test::PipeProcess p;
+  ASSERT_TRUE(p.Start({Program(), "--lines", "--device", "No Such Card"}, s.Folder(), s.Env()));
+  ASSERT_TRUE(p.WaitFor(
+      [](const std::string&, const std::string& err) {
+        return err.find("next try in 2 s") != std::string::npos;
+      },
+      10s))
+      << p.err();
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.WaitExit(15s), 0);
+  EXPECT_NE(p.out().find("Input: No Such Card (not present)\t"), std::string::npos) << p.out();
+  EXPECT_NE(p.out().find(kRow7), std::string::npos);
+  EXPECT_EQ(p.out().find("Sound input"), std::string::npos) << p.out();
+  EXPECT_FALSE(HasEscape(p.out() + p.err()));
+  EXPECT_EQ(p.err().rfind("Cannot Open Audio Input Device\n"
+                          "Sound input \"No Such Card\" cannot be opened; next try in 1 s\n",
+                          0),
+            0u)
+      << p.err();
 }
 
 TEST(ConsoleProgram, ClosingTheTerminalEndsTheProgramCleanly) {
@@ -265,7 +342,7 @@ TEST(ConsoleProgram, EmptyCallStopsBeforeTheLogAndTheWorker) {
   EXPECT_TRUE(p.Running());
   EXPECT_FALSE(std::filesystem::exists(s.dir / "my_detected.txt"));
   p.Type("q");
-  EXPECT_EQ(p.WaitExit(10s), 0);
+  EXPECT_EQ(p.WaitExit(10s), 1);
   ExpectTerminalRestored(p);
   EXPECT_FALSE(std::filesystem::exists(s.dir / "my_detected.txt"));
   // No live field was ever drawn: the main loop never ran.
@@ -284,7 +361,7 @@ TEST(ConsoleProgram, WavFilesOfTheWrongFormatAreRefusedWithTheirLine) {
     p.ReadFor(300ms);
     EXPECT_TRUE(p.Running()) << "waits for a key";
     p.Type("k");
-    EXPECT_EQ(p.WaitExit(15s), 0);
+    EXPECT_EQ(p.WaitExit(15s), 1);
     ExpectTerminalRestored(p);
   }
 }
@@ -306,19 +383,19 @@ TEST(ConsoleProgram, WavCommandAcceptsStereoAndNamesMissingFiles) {
   }
   // HELP in capitals is no help word: it is taken as a file name.
   const auto r = test::RunCommand({Program(), "HELP"}, s.Folder(), s.Env());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("ERROR: HELP cannot be read: No such file or directory\n"),
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: HELP cannot be read: No such file or directory\n"),
             std::string::npos)
-      << r.out;
-  EXPECT_EQ(Count(r.out, "HELP"), 1u) << "the path is named once: " << r.out;
+      << r.err;
+  EXPECT_EQ(Count(r.out + r.err, "HELP"), 1u) << "the path is named once: " << r.err;
 }
 
 TEST(ConsoleProgram, WithoutATerminalEverythingComesOutAsPlainLines) {
   Station s;
   WriteWav(s.dir / "wide.wav", 48000, 16, 1, 1.0);
   const auto r = test::RunCommand({Program(), "wide.wav"}, s.Folder(), s.Env());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_FALSE(HasEscape(r.out)) << r.out;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(HasEscape(r.out + r.err)) << r.out;
   // Line by line, in order.
   std::vector<std::string> lines;
   for (size_t at = 0; at < r.out.size();) {
@@ -334,7 +411,6 @@ TEST(ConsoleProgram, WithoutATerminalEverythingComesOutAsPlainLines) {
       kRow5,
       "   DATE     TIME     CALL    FREQ      QRB     Eb/No\t  SNR\tDEC   U",
       kRow7,
-      "ERROR: wide.wav WAV-file must be 12000 sps, 16 bit!",
   };
   // A machine without a sound card adds its message once, after the input line.
   std::vector<std::string> got;
@@ -342,7 +418,10 @@ TEST(ConsoleProgram, WithoutATerminalEverythingComesOutAsPlainLines) {
     if (l != "Cannot Open Audio Input Device") got.push_back(l);
   }
   EXPECT_EQ(got, want) << r.out;
-  EXPECT_LE(Count(r.out, "Cannot Open Audio Input Device"), 1u);
+  // Warnings and errors on standard error, after whatever the sound card said.
+  EXPECT_NE(r.err.find("ERROR: wide.wav WAV-file must be 12000 sps, 16 bit!\n"), std::string::npos)
+      << r.err;
+  EXPECT_LE(Count(r.err, "Cannot Open Audio Input Device"), 1u);
 }
 
 // The INI keys of a file in order, as "SECTION/KEY", and their values.
@@ -364,25 +443,27 @@ std::vector<std::string> KeysInOrder(const std::string& text,
   return keys;
 }
 
-TEST(ConsoleProgram, FirstStartCreatesTheIniBesideTheProgramWithEveryConsoleKeyInOrder) {
+TEST(ConsoleProgram, FirstStartCreatesThePerUserIniWithEveryConsoleKeyInOrder) {
+  // Installed in a folder of its user's (~/.local/bin): no file beside it.
   TempDir dir;
   std::filesystem::create_directory(dir / "bin");
   std::filesystem::create_directory(dir / "work");
   const auto exe = dir / "bin" / "Vs32RxC";
   std::filesystem::copy_file(Program(), exe);
+  const auto ini = dir / "config" / "vs32rx" / "Vs32RxC.INI";
   const auto r = test::RunCommand(
       {exe.string()}, (dir / "work").string(),
       {"HOME=" + (dir / "home").string(), "XDG_CONFIG_HOME=" + (dir / "config").string()});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("Settings file: " + (dir / "bin" / "Vs32RxC.INI").string()),
-            std::string::npos)
-      << r.out;
-  EXPECT_NE(r.out.find("Please set Your CALL and QTH in config file Vs32RxC.ini fields MYCALL and "
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Settings file: " + ini.string()), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("Please set Your CALL and QTH in config file Vs32RxC.ini fields MYCALL and "
                        "MYQTH\n"),
-            std::string::npos);
-  ASSERT_TRUE(std::filesystem::exists(dir / "bin" / "Vs32RxC.INI"));
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "bin" / "Vs32RxC.INI"));
+  ASSERT_TRUE(std::filesystem::exists(ini));
   std::map<std::string, std::string> values;
-  const auto keys = KeysInOrder(test::ReadFile(dir / "bin" / "Vs32RxC.INI"), &values);
+  const auto keys = KeysInOrder(test::ReadFile(ini), &values);
 
   // Every key the console program reads, grouped by section in the order the
   // sections were first written, each section's keys in reading order.
@@ -396,7 +477,8 @@ TEST(ConsoleProgram, FirstStartCreatesTheIniBesideTheProgramWithEveryConsoleKeyI
   EXPECT_EQ(keys, want);
   EXPECT_EQ(values["VS-32/F_CENTER"], "1500");
   EXPECT_EQ(values["VS-32/N_MAX"], "-1");
-  EXPECT_EQ(values["VS-32/MYHEADER"], "  Vesta-32 decoded (Vs32RxC ZZ0ZZZ software)");
+  // No header without a call and locator to put in it.
+  EXPECT_EQ(values["VS-32/MYHEADER"], "");
   EXPECT_EQ(values["SOUND/DEVICE"], "-1");
   EXPECT_EQ(values.count("VS-32/CAPTURE_PATH"), 0u);
   // Lists and the log belong in the current folder; nothing was created there.

@@ -1,6 +1,8 @@
 // Vs32RxC decodes a generated recording named on its command line: the decode
 // shows at row 8 of its screen, the log line is written, the station list
-// grows, and a recording's decode is never uploaded as a live spot.
+// grows, and a recording's decode is never uploaded as a live spot. Piped in
+// on standard input the same audio is live: decoded as the pipe delivers it,
+// printed, logged and spotted, and the program ends with the input.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -9,6 +11,7 @@
 #include <regex>
 #include <string>
 
+#include "console/pipe_process.h"
 #include "console/pty_process.h"
 #include "report/ipfix_listener.h"
 #include "support/test_support.h"
@@ -97,6 +100,58 @@ TEST(ConsoleE2e, GeneratedRecordingIsDecodedShownLoggedAndNotSpotted) {
     }
   }
   EXPECT_GE(ownSpots, 1);
+}
+
+TEST(ConsoleE2e, AudioPipedInIsDecodedAsItComesPrintedAsJsonLoggedSpottedAndEndsTheRun) {
+  test::TempDir dir;
+  const auto recording = dir / "q1abc.wav";
+  // A strong station, so that one frame surely decodes.
+  const auto gen = test::RunCommand({test::BuiltProgram("vs32gen"), "-o", recording.string(),
+                                     "--station", "Q1ABC:1500:-10", "--seed", "3"});
+  ASSERT_EQ(gen.status, 0) << gen.err;
+  test::UdpListener listener;
+  test::WriteFile(dir / "callsloc.txt", "Q1ABC JO02AA\n");
+  test::WriteFile(dir / "station.INI",
+                  "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\n[PSKREPORTER]\nUPLOAD_SPOT=1\n"
+                  "HOSTNAME=127.0.0.1\nPORT=" +
+                      std::to_string(listener.port()) + "\n");
+
+  test::PipeProcess p;
+  ASSERT_TRUE(p.Start({test::BuiltProgram("Vs32RxC"), "--input", "-", "--json"},
+                      dir.path().string(), {"VS32_INI=" + (dir / "station.INI").string()}));
+  const auto started = std::chrono::steady_clock::now();
+  p.Feed(test::ReadFile(recording), true);
+  // 34 minutes of audio: as fast as the receiver takes it (seconds, not minutes).
+  EXPECT_EQ(p.WaitExit(180s), 0) << p.err();
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_LT(took, 120s);
+  std::printf("34 minutes of piped audio decoded in %.1f s\n",
+              std::chrono::duration<double>(took).count());
+
+  // Standard output holds the decode alone, as one JSON line.
+  EXPECT_TRUE(std::regex_match(
+      p.out(),
+      std::regex(R"(\{"file": "-", "utc": "\d{4}-\d\d-\d\d \d\d:\d\d:\d\d", )"
+                 R"("offset_s": null, "start_s": null, "call": "Q1ABC", )"
+                 R"("freq_hz": 137500\.\d\d, "qrb_km": 111, "ebno_db": \d+\.\d, )"
+                 R"("snr_db": -\d+\.\d, "attempts": \d+, "status": [12], "mark": null\}\n)")))
+      << p.out();
+  EXPECT_NE(p.err().find("Input: standard input"), std::string::npos) << p.err();
+  EXPECT_NE(p.err().find("End of input"), std::string::npos) << p.err();
+  const std::string log = test::ReadFile(dir / "my_detected.txt");
+  EXPECT_NE(log.find("  Q1ABC 137500."), std::string::npos) << log;
+  EXPECT_NE(log.find(p.out().substr(p.out().find("utc") + 7, 19)), std::string::npos)
+      << "the log line carries the time of the JSON line";
+
+  // Live audio is spotted; the spot left on the way out.
+  test::TemplateStore templates;
+  int q1abcSpots = 0;
+  for (const auto& datagram : listener.ReceiveAll(1000)) {
+    const test::ParsedMessage m = test::ParseIpfix(datagram, templates);
+    for (const test::DataRecord* r : m.RecordsOf(0x9993))
+      q1abcSpots += r->Text("30351.1") == "Q1ABC";
+  }
+  EXPECT_EQ(q1abcSpots, 1);
 }
 
 }  // namespace

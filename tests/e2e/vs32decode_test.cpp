@@ -127,6 +127,23 @@ TEST(BatchDecodeE2E, NoiseAloneShowsNothingWithTheKnownCallsFilter) {
   EXPECT_EQ(r.out, "");
 }
 
+// The window must be half full before the check bits decode, yet a recording
+// that begins 300 s into a frame still decodes it, and only it, even with
+// every decode shown.
+TEST(BatchDecodeE2E, RecordingThatBeginsInsideAFrameDecodesAfterTheWarmUp) {
+  TempDir dir;
+  const std::string wav = (dir / "late.wav").string();
+  char station[64];
+  std::snprintf(station, sizeof station, "Q1ABC:%.4f:-20:-300", ChannelAudioHz(500));
+  Generate({"-o", wav, "--station", station, "--seed", "3"});
+  CommandResult r = Decode({"--all", "--format", "tsv", wav});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<Row> rows = ParseTsv(r.out);
+  ASSERT_EQ(rows.size(), 1u) << r.out;
+  EXPECT_EQ(rows[0].call, "Q1ABC");
+  EXPECT_NEAR(std::stod(rows[0].start), -300, 30);
+}
+
 TEST(BatchDecodeE2E, WidePathStereoAtCentre6000) {
   TempDir dir;
   const std::string wav = (dir / "wide.wav").string();

@@ -60,19 +60,20 @@ struct Decoded {
 };
 
 Decoded Decode(const std::vector<float>& centre, const std::vector<float>& lower,
-               const std::vector<float>& upper, int depth, int offset = 0) {
+               const std::vector<float>& upper, int depth, int offset = 0, bool strict = true) {
   char call[8] = "-------";
   float ebNo = 123.0f;
   int attempts = -5;
-  const DecoderOptions options;
+  DecoderOptions options;
+  options.strictFrameCheck = strict;
   const DecodeStatus s =
       DecodeFrame(centre.data() + offset, lower.data() + offset, upper.data() + offset, nullptr,
                   call, &ebNo, &attempts, depth, options);
   return {s, s != 0 ? std::string(call) : std::string(), ebNo, attempts};
 }
 
-Decoded Decode(const std::vector<float>& h, int depth) {
-  return Decode(h, h, h, depth);
+Decoded Decode(const std::vector<float>& h, int depth, bool strict = true) {
+  return Decode(h, h, h, depth, 0, strict);
 }
 
 Demodulation Demod(const std::vector<float>& h) {
@@ -93,6 +94,23 @@ TEST(DecoderRectangular, ExampleFrameAtLevelsOneAndZero) {
   const Demodulation m = Demod(h);
   EXPECT_EQ(m.s, 118.0f);
   EXPECT_EQ(m.e, 118.0f);
+}
+
+TEST(DecoderRectangular, WarmUpGateHoldsEveryDecodeUntilTheWindowIsHalfFull) {
+  const auto h = Rectangular(SymbolsFromScrambled(ScrambledOf(kExample)), 1.1f, 0.1f);
+  DecoderOptions options;
+  options.decodeAfterWarmup = true;
+  char call[8] = {};
+  float ebNo = 0;
+  int attempts = -5;
+  EXPECT_EQ(DecodeFrame(h.data(), h.data(), h.data(), nullptr, call, &ebNo, &attempts, 2, options),
+            0);
+  EXPECT_EQ(ebNo, -99.0f);
+  EXPECT_EQ(attempts, 0);
+  options.historyHalfFull = true;
+  EXPECT_EQ(DecodeFrame(h.data(), h.data(), h.data(), nullptr, call, &ebNo, &attempts, 2, options),
+            2);
+  EXPECT_STREQ(call, "Q1ABC");
 }
 
 TEST(DecoderRectangular, ExampleFrameAtLevelsOnePointOneAndPointOne) {
@@ -296,6 +314,17 @@ TEST(DecoderCheck, CandidateStatus) {
   EXPECT_EQ(CheckCandidate(message ^ (uint64_t{1} << 3) ^ 1), 0);
   EXPECT_EQ(CheckCandidate(message ^ (uint64_t{1} << 25)), 0);   // information bit
   EXPECT_EQ(CheckCandidate(message ^ (uint64_t{15} << 47)), 2);  // zero prefix is not read
+  // The frame check: any prefix bit set, or a packed callsign no valid field
+  // gives, refuses a candidate whose check bits agree.
+  EXPECT_EQ(CheckCandidate(message, true), 2);
+  EXPECT_EQ(CheckCandidate(message ^ 1, true), 1);
+  for (int bit = 47; bit <= 50; ++bit) {
+    EXPECT_EQ(CheckCandidate(message ^ (uint64_t{1} << bit), true), 0) << bit;
+  }
+  EXPECT_EQ(CheckCandidate(PackMessage(kPackedCallLimit - 1), true), 2);
+  EXPECT_EQ(CheckCandidate(PackMessage(kPackedCallLimit), false), 2);
+  EXPECT_EQ(CheckCandidate(PackMessage(kPackedCallLimit), true), 0);
+  EXPECT_EQ(CheckCandidate(PackMessage(0x0FFFFFFF), true), 0);
 }
 
 TEST(DecoderEbNo, Rule) {
@@ -429,21 +458,25 @@ TEST(DecoderList, UltraDeepPairOfGroupsOneAndTwo) {
   EXPECT_EQ(d.call, f.call);
 }
 
-TEST(DecoderList, GroupZeroNeverMatters) {
-  // Group 0 carries the zero prefix and two bits no check reads.
+TEST(DecoderList, GroupZeroMattersOnlyToTheFrameCheck) {
+  // Group 0 carries the zero prefix and two bits no check word covers: without
+  // the frame check a wrong group 0 passes, with it the candidate is refused.
   const ListFrame alone = MakeListFrame({0});
   ASSERT_FALSE(alone.history.empty());
-  const Decoded d = Decode(alone.history, 0);
-  EXPECT_EQ(d.status, 2);
-  EXPECT_EQ(d.attempts, 1);
-  EXPECT_EQ(d.call, alone.call);
+  const Decoded loose = Decode(alone.history, 0, false);
+  EXPECT_EQ(loose.status, 2);
+  EXPECT_EQ(loose.attempts, 1);
+  EXPECT_EQ(loose.call, alone.call);
+  const Decoded strict = Decode(alone.history, 0);
+  EXPECT_EQ(strict.status, 0);
+  EXPECT_EQ(strict.call, "");
 
-  // Groups 0 and 1 wrong: group 1's runner-up alone is enough (attempt 2), so
-  // a pair with group 0 is never needed.
+  // Groups 0 and 1 wrong: without the frame check group 1's runner-up alone is
+  // enough (attempt 2), so a pair with group 0 is never needed.
   const ListFrame pair = MakeListFrame({0, 1});
   ASSERT_FALSE(pair.history.empty());
-  EXPECT_NE(Decode(pair.history, 0).status, 2);
-  const Decoded p = Decode(pair.history, 2);
+  EXPECT_NE(Decode(pair.history, 0, false).status, 2);
+  const Decoded p = Decode(pair.history, 2, false);
   EXPECT_EQ(p.status, 2);
   EXPECT_EQ(p.attempts, 3);
   EXPECT_EQ(p.call, pair.call);

@@ -131,7 +131,7 @@ TEST(ListScreen, PassesEveryValidFrameAndFewOthers) {
   for (int i = 0; i < 300000; ++i) {
     const uint32_t n = static_cast<uint32_t>(rng() % kPackedCallLimit);
     const uint64_t message = PackMessage(n);
-    ASSERT_TRUE(ValidFrame(message)) << n;
+    ASSERT_EQ(CheckCandidate(message, true), 2) << n;
     ASSERT_TRUE(PassesListScreen(message ^ pattern)) << n;
   }
   // Random messages: where the exact check passes, so does the screen; the
@@ -143,7 +143,7 @@ TEST(ListScreen, PassesEveryValidFrameAndFewOthers) {
     const bool screen = PassesListScreen(message ^ pattern);
     const bool check = CheckCandidate(message) == 2 && (message >> 47) == 0 &&
                        ((message >> 19) & 0x0FFFFFFF) < kPackedCallLimit;
-    ASSERT_EQ(ValidFrame(message), check);
+    ASSERT_EQ(CheckCandidate(message, true) == 2, check);
     ASSERT_TRUE(screen || !check) << std::hex << message;
     passed += screen;
     exact += check;
@@ -317,26 +317,29 @@ TEST(ListDepth, SearchesOnlyAboveTheEbNoGateAndOnFullHistories) {
   options.useCorrelator = false;
   options.historyFull = true;
   options.listDecoder = &list;
-  options.listThreshold = ebNo;  // not above: no search
+  options.listThreshold = ebNo;  // not above: the best codewords alone
   DepthResult r = DecodeAt(noise, noise, noise, 3, options);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.attempts, 0);
+  EXPECT_EQ(r.attempts, 1);
 
   options.listThreshold = ebNo - 0.01;  // the list runs, and finds nothing in noise
   r = DecodeAt(noise, noise, noise, 3, options);
   EXPECT_EQ(r.status, 0);
-  EXPECT_GT(r.attempts, 0);
+  EXPECT_GT(r.attempts, 1);
   options.historyFull = false;
-  EXPECT_EQ(DecodeAt(noise, noise, noise, 3, options).attempts, 0);
+  EXPECT_EQ(DecodeAt(noise, noise, noise, 3, options).attempts, 1);
 
-  // A clean frame is the first message of its own list.
-  options.historyFull = true;
-  options.listThreshold = 5;
-  const auto clean = FrameHistory("QA2XY", 1.1f, 0.1f, 0.0f, rng);
-  r = DecodeAt(clean, clean, clean, 3, options);
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.call, "QA2XY");
-  EXPECT_EQ(r.attempts, 1);
+  // A clean frame is the first message of its own list, and decodes as the
+  // single attempt while the histories fill.
+  const auto clean = FrameHistory("Q1ABC", 1.1f, 0.1f, 0.0f, rng);
+  for (const bool full : {true, false}) {
+    options.historyFull = full;
+    options.listThreshold = 5;
+    r = DecodeAt(clean, clean, clean, 3, options);
+    EXPECT_EQ(r.status, 2) << full;
+    EXPECT_EQ(r.call, "Q1ABC") << full;
+    EXPECT_EQ(r.attempts, 1) << full;
+  }
 }
 
 }  // namespace

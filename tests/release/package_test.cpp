@@ -126,6 +126,9 @@ void DebianPackage::CheckContents() {
     expected.insert("/usr/bin/" + program);
     expected.insert("/usr/share/man/man1/" + program + ".1.gz");
   }
+  if (fs::exists(test::BuiltProgram("Vs32RxC"))) {
+    expected.insert("/usr/lib/systemd/user/vs32rxc.service");
+  }
   if (fs::exists(test::BuiltProgram("Vs32Rx"))) {
     expected.insert("/usr/share/applications/vs32rx.desktop");
     expected.insert("/usr/share/icons/hicolor/scalable/apps/vs32rx.svg");

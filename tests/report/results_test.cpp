@@ -460,6 +460,51 @@ TEST_F(ResultsKnownCalls, FullTableReplacesTheOldestCallHeardOnceWithoutPosition
   EXPECT_EQ(known->entries[700].heardCount, 2);
 }
 
+// A call learnt from one decode returns `offset` channels away (0.0813 Hz each):
+// it is accepted, listed and spotted only when the two agree within 2 Hz, or
+// when the agreement rule is off. A return elsewhere is a first hearing there,
+// so a third decode close to the second is accepted.
+struct ReturnCase {
+  int offset;
+  bool sameFrequencyRule;
+  bool accepted;
+};
+class ResultsLearning : public ResultsTest, public ::testing::WithParamInterface<ReturnCase> {};
+
+TEST_P(ResultsLearning, LearntCallIsAcceptedOnlyWhereItWasHeard) {
+  const ReturnCase c = GetParam();
+  settings.callBlockSeconds = 0;
+  settings.useKnownCallsList = true;
+  settings.learnSameFrequency = c.sameFrequencyRule;
+  ResultsProcessor& results = Make(Program::kConsole);
+  const auto knownList = dir / "known_list.txt";
+  PutSlot("ZZ9ABC", kNow - 9, 2, 1, 12.3f, -15.4f, kChannel);
+  results.Tick(kNow, 0);
+  PutSlot("ZZ9ABC", kNow + 1 - 9, 2, 1, 12.3f, -15.4f, kChannel + c.offset);
+  results.Tick(kNow + 1, 0);
+  ASSERT_EQ(output.reports.size(), 2u);
+  EXPECT_EQ(output.reports[1].known, c.accepted);
+  EXPECT_EQ(output.reports[1].hidden, !c.accepted);
+  EXPECT_EQ(output.shown.size(), c.accepted ? 1u : 0u);
+  EXPECT_EQ(sender.spots.size(), c.accepted ? 1u : 0u);
+  EXPECT_EQ(std::filesystem::exists(knownList), c.accepted);
+  EXPECT_EQ(CountKnown("ZZ9ABC"), 1);
+  if (c.accepted) return;
+
+  PutSlot("ZZ9ABC", kNow + 2 - 9, 2, 1, 12.3f, -15.4f, kChannel + c.offset + 1);
+  results.Tick(kNow + 2, 0);
+  ASSERT_EQ(output.reports.size(), 3u);
+  EXPECT_TRUE(output.reports[2].known);
+  EXPECT_EQ(ReadFile(knownList), "ZZ9ABC\n");
+  EXPECT_EQ(sender.spots.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Returns, ResultsLearning,
+                         ::testing::Values(ReturnCase{0, true, true}, ReturnCase{24, true, true},
+                                           ReturnCase{-24, true, true}, ReturnCase{26, true, false},
+                                           ReturnCase{-400, true, false},
+                                           ReturnCase{-400, false, true}));
+
 // ---- Log ----
 
 TEST_F(ResultsLog, WindowedLogAppendsOrInsertsNewestFirst) {

@@ -1,10 +1,13 @@
 // vs32soak: a long run of the receiver, faster than real time. Synthesised
 // audio (noise with one beacon frame every so many minutes, a new callsign each
-// time) goes through the sound device's capture entry, the receive worker
-// thread and results processing, exactly as a front end wires them; the worker
-// is stopped and started again every few hours of audio. At the end it says how
-// many frames were sent and decoded, how memory grew, and whether any decode
-// slot or known-call entry was left over.
+// time, or noise alone) goes through the sound device's capture entry, the
+// receive worker thread and results processing, exactly as a front end wires
+// them, with the known-calls filter on and spots counted by a stand-in for the
+// spot service. Everything runs on the audio's own clock, so blocking times and
+// repeat decodes behave as in days of real time. The worker is stopped and
+// started again every few hours of audio. At the end it says how many frames
+// were sent and decoded, what became of decodes of calls never sent, how memory
+// grew, and whether any decode slot or known-call entry was left over.
 #include <time.h>
 #include <unistd.h>
 
@@ -22,6 +25,7 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,7 +47,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vs32soak [--hours H] [--station-minutes M] [--restart-hours R] [--snr DB]\n"
-    "                [--seed N] [--keep DIR]\n";
+    "                [--depth 0|1|2] [--noise-only] [--plain-checks] [--seed N]\n"
+    "                [--keep DIR]\n";
 
 constexpr const char* kHelp =
     "Runs the receiver over synthesised audio as fast as the CPU allows: the sound\n"
@@ -51,20 +56,29 @@ constexpr const char* kHelp =
     "the programs wire them. One beacon frame starts every M minutes, each with a\n"
     "callsign of its own (every other one listed in callsloc.txt with a position,\n"
     "the others learnt from their decodes); the worker is stopped and started again\n"
-    "every R hours of audio. Prints what was decoded and how memory, decode slots\n"
-    "and the known-call table developed.\n"
+    "every R hours of audio. The known-calls filter is on and spots go to a stand-in\n"
+    "for the spot service; results processing runs on the audio's clock. Prints what\n"
+    "was decoded and how memory, decode slots and the known-call table developed,\n"
+    "then one line on the decodes of calls that were never sent:\n"
+    "  phantoms: D decoded, L learnt, S shown, U uploaded\n"
     "\n"
     "Options:\n"
     "  --hours H            hours of audio (default 24)\n"
     "  --station-minutes M  minutes from one frame's start to the next (default 35)\n"
     "  --restart-hours R    hours of audio between worker restarts (default 4)\n"
     "  --snr DB             carrier power over the noise in 2500 Hz (default -20)\n"
+    "  --depth D            decoder depth: 0 single attempt, 1 Deep (default),\n"
+    "                       2 Ultra Deep\n"
+    "  --noise-only         no frames at all: noise alone\n"
+    "  --plain-checks       STRICT_FRAME_CHECK, DECODE_AFTER_WARMUP and\n"
+    "                       LEARN_SAME_FREQUENCY off: the check bits alone decide\n"
     "  --seed N             noise and phase seed (default 1)\n"
     "  --keep DIR           write the lists and the decode log to DIR and keep them\n"
     "                       (default: a scratch folder, removed at the end)\n"
     "\n"
-    "Exit status: 0 when frames kept being decoded and nothing leaked, 1 otherwise,\n"
-    "2 usage error.\n";
+    "Exit status: 0 when frames kept being decoded (with --noise-only: when no\n"
+    "phantom was learnt, shown or uploaded) and nothing leaked, 1 otherwise, 2 usage\n"
+    "error.\n";
 
 constexpr int kRate = 12000;
 constexpr double kSymbolSeconds = 8.192;
@@ -79,6 +93,9 @@ struct Options {
   double stationMinutes = 35;
   double restartHours = 4;
   double snrDb = -20;
+  int depth = 1;
+  bool noiseOnly = false;
+  bool plainChecks = false;
   uint64_t seed = 1;
   std::string keep;
 };
@@ -96,6 +113,10 @@ int ParseArguments(int argc, char** argv, Options& o) {
       std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
       std::exit(0);
+    }
+    if (a == "--noise-only" || a == "--plain-checks") {
+      (a == "--noise-only" ? o.noiseOnly : o.plainChecks) = true;
+      continue;
     }
     if (i + 1 >= argc) {
       std::fprintf(stderr, "vs32soak: %s needs a value\n%s", a.c_str(), kUsage);
@@ -119,6 +140,8 @@ int ParseArguments(int argc, char** argv, Options& o) {
       o.restartHours = n;
     } else if (a == "--snr" && n >= -40 && n <= 20) {
       o.snrDb = n;
+    } else if (a == "--depth" && (n == 0 || n == 1 || n == 2)) {
+      o.depth = static_cast<int>(n);
     } else if (a == "--seed" && n >= 0) {
       o.seed = static_cast<uint64_t>(n);
     } else {
@@ -229,14 +252,22 @@ class Synthesiser {
   std::vector<double> mix_ = std::vector<double>(kRate);
 };
 
-// Counts the reported decodes by callsign.
+// Counts the reported decodes by callsign, and what became of calls that were
+// never sent.
 class CountingOutput : public ResultsOutput {
  public:
+  explicit CountingOutput(const std::set<std::string>& sent) : sent_(sent) {}
   void Decode(const DecodeReport& report) override {
     ++decodes;
     ++byCall[report.call];
-    // An unmatched call (new, or blocked as a repeat) is added to the table.
+    // An unmatched call (new, blocked as a repeat, or heard elsewhere) may add
+    // an entry to the table.
     if (!report.known) ++unmatched;
+    if (sent_.count(report.call) == 0) {
+      ++phantomDecoded;
+      if (report.known) ++phantomLearnt;
+      if (!report.hidden) ++phantomShown;
+    }
   }
   void WriteFailed(std::string_view reason) override {
     ++writeFailures;
@@ -245,8 +276,34 @@ class CountingOutput : public ResultsOutput {
   }
   long decodes = 0;
   long unmatched = 0;
+  long phantomDecoded = 0;
+  long phantomLearnt = 0;  // accepted as known: listed, shown and spotted from now on
+  long phantomShown = 0;
   long writeFailures = 0;
   std::map<std::string, int> byCall;
+
+ private:
+  const std::set<std::string>& sent_;
+};
+
+// Stands in for the spot service: counts what would have been uploaded.
+class CountingSpots : public SpotSender {
+ public:
+  CountingSpots(const std::set<std::string>& sent, std::string myCall)
+      : sent_(sent), myCall_(std::move(myCall)) {}
+  bool Send(std::string_view call, std::string_view, float, float) override {
+    if (call == myCall_) return true;  // the station's own report
+    ++spots;
+    if (sent_.count(std::string(call)) == 0) ++phantoms;
+    return true;
+  }
+  void Tickle() override {}
+  long spots = 0;
+  long phantoms = 0;
+
+ private:
+  const std::set<std::string>& sent_;
+  std::string myCall_;
 };
 
 struct QuietEvents : ReceiverEvents {
@@ -257,9 +314,8 @@ struct QuietEvents : ReceiverEvents {
   }
 };
 
-int Now() {
-  return static_cast<int>(std::time(nullptr));
-}
+// The audio's clock: second 0 of the audio is this many seconds since 1970.
+constexpr long kAudioEpoch = 1700000000;
 
 }  // namespace
 
@@ -271,7 +327,7 @@ int main(int argc, char** argv) {
   // through the band, every other call listed with a position.
   const long totalSeconds = std::lround(o.hours * 3600);
   std::vector<Frame> frames;
-  for (int k = 0;; ++k) {
+  for (int k = 0; !o.noiseOnly; ++k) {
     Frame f;
     f.index = k;
     f.call = StationCall(k);
@@ -282,6 +338,8 @@ int main(int argc, char** argv) {
     EncodeFrame(CallsignFieldForm(f.call), f.symbols, scrambled);
     frames.push_back(f);
   }
+  std::set<std::string> sent;
+  for (const Frame& f : frames) sent.insert(f.call);
 
   std::filesystem::path folder;
   if (!o.keep.empty()) {
@@ -308,8 +366,14 @@ int main(int argc, char** argv) {
   settings.myLocator = "IO91WM";
   settings.logFilePath = "my_detected.txt";
   settings.logHeader = DefaultLogHeader(Program::kConsole, settings.myCall, settings.myLocator);
-  settings.useKnownCallsList = false;
-  settings.uploadSpots = false;
+  // As a station runs: only known calls shown, spots uploaded.
+  settings.useKnownCallsList = true;
+  settings.uploadSpots = true;
+  settings.deepDecoder = o.depth >= 1;
+  settings.ultraDeepDecoder = o.depth >= 2;
+  settings.strictFrameCheck = !o.plainChecks;
+  settings.decodeAfterWarmup = !o.plainChecks;
+  settings.learnSameFrequency = !o.plainChecks;
 
   auto knownCalls = std::make_unique<KnownCallTable>();
   auto loranMask = std::make_unique<ChannelMask>();
@@ -324,17 +388,23 @@ int main(int argc, char** argv) {
   auto chain = std::make_unique<ReceiveChain>(settings, knownCalls.get(), loranMask.get(),
                                               alwaysMask.get(), slots.get(), &events);
   ReceiveWorker worker(*chain, sound, wav, &events);
-  CountingOutput output;
+  CountingOutput output(sent);
+  CountingSpots spots(sent, settings.myCall);
   ResultsOptions resultsOptions;
   resultsOptions.folder = folder;
   ResultsProcessor results(Program::kConsole, settings, *knownCalls, *alwaysMask, *slots, output,
-                           nullptr, resultsOptions);
+                           &spots, resultsOptions);
+  // Blocks are stamped with audio time: second `runStart + blocks` of the audio.
+  std::atomic<long> runStartSecond{0};
+  worker.setClock(
+      [&] { return static_cast<double>(kAudioEpoch + runStartSecond.load() + worker.blocks()); });
+  auto audioNow = [&] { return static_cast<int>(kAudioEpoch + runStartSecond + worker.blocks()); };
   results.EnsureLog();
 
   std::printf(
       "vs32soak: %.1f h of audio, a frame every %.0f min (%zu frames), restart every "
-      "%.1f h, %.1f dB SNR, files in %s\n",
-      o.hours, o.stationMinutes, frames.size(), o.restartHours, o.snrDb, folder.c_str());
+      "%.1f h, %.1f dB SNR, depth %d, files in %s\n",
+      o.hours, o.stationMinutes, frames.size(), o.restartHours, o.snrDb, o.depth, folder.c_str());
   std::fflush(stdout);
 
   const Memory atStart = ReadMemory();
@@ -350,7 +420,7 @@ int main(int argc, char** argv) {
   std::vector<std::pair<double, double>> runSpans;  // audio seconds of each run
 
   auto tickResults = [&] {
-    results.Tick(Now(), chain->inputLevel());
+    results.Tick(audioNow(), chain->inputLevel());
     maxPending = std::max(maxPending, slots->PendingCount());
     maxKnown = std::max(maxKnown, knownCalls->size());
   };
@@ -362,9 +432,10 @@ int main(int argc, char** argv) {
   };
 
   long runStart = 0;
-  auto lastTick = std::chrono::steady_clock::now();
+  int lastTicked = 0;
   for (long second = 0; second < totalSeconds; ++second) {
     if (second == runStart) {
+      runStartSecond = runStart;
       sound.openInputBuffers(kRate, 16, 1, kRate);
       worker.Start();
       ++runs;
@@ -376,9 +447,11 @@ int main(int argc, char** argv) {
     while (sound.filledCount() >= 12) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (std::chrono::steady_clock::now() - lastTick > std::chrono::milliseconds(300)) {
+    // Results processing as a front end runs it, once per second of audio the
+    // worker has processed.
+    if (audioNow() != lastTicked) {
+      lastTicked = audioNow();
       tickResults();
-      lastTick = std::chrono::steady_clock::now();
     }
     if (second == 3600) first = ReadMemory();
     if ((second + 1) % 3600 == 0) {
@@ -391,7 +464,7 @@ int main(int argc, char** argv) {
       // start the next run afresh (a run starts with empty histories and slots).
       waitUntilConsumed(second + 1 - runStart);
       worker.Stop();
-      results.Flush(Now());
+      results.Flush(audioNow());
       runSpans.emplace_back(static_cast<double>(runStart), static_cast<double>(second + 1));
       runStart = second + 1;
       const double elapsed =
@@ -432,8 +505,8 @@ int main(int argc, char** argv) {
         std::any_of(frames.begin(), frames.end(), [&](const Frame& f) { return f.call == call; });
     if (!sent) unexpected += count;
   }
-  // Each unmatched decode adds one entry; nothing else may grow the table.
-  const int expectedKnown =
+  // Each unmatched decode adds at most one entry; nothing else may grow the table.
+  const int mostKnown =
       static_cast<int>(std::min<long>(listed + output.unmatched, KnownCallTable::kMaxUsed));
 
   std::printf("audio: %.2f h in %.0f s wall, %.0f s CPU (%.0fx real time)\n",
@@ -452,8 +525,11 @@ int main(int argc, char** argv) {
       atStart.rssKb, first.rssKb, last.rssKb, last.rssKb - first.rssKb, last.peakKb);
   std::printf("decode slots: at most %d in use, %d left at the end\n", maxPending,
               slots->PendingCount());
-  std::printf("known calls: %d listed, %d at most, %d at the end (%d expected: %ld learnt)\n",
-              listed, maxKnown, knownCalls->size(), expectedKnown, output.unmatched);
+  std::printf(
+      "known calls: %d listed, %d at most, %d at the end (%d or fewer expected: %ld "
+      "unmatched decodes)\n",
+      listed, maxKnown, knownCalls->size(), mostKnown, output.unmatched);
+  std::printf("spots: %ld uploaded to the stand-in\n", spots.spots);
   std::printf("warnings: %d, write failures: %ld\n", events.warnings.load(), output.writeFailures);
 
   if (o.keep.empty()) {
@@ -463,8 +539,12 @@ int main(int argc, char** argv) {
   // Healthy: nearly every decodable frame came out, nothing was left in the
   // slot table, the known-call table holds exactly the listed and learnt calls,
   // and memory did not creep up (a few MB of allocator noise allowed).
-  const bool keptDecoding = decodable > 0 && decoded * 10 >= decodable * 9;
-  const bool noLeaks = slots->PendingCount() == 0 && knownCalls->size() == expectedKnown &&
+  std::printf("phantoms: %ld decoded, %ld learnt, %ld shown, %ld uploaded\n", output.phantomDecoded,
+              output.phantomLearnt, output.phantomShown, spots.phantoms);
+  const bool keptDecoding = o.noiseOnly
+                                ? output.phantomLearnt + output.phantomShown + spots.phantoms == 0
+                                : decodable > 0 && decoded * 10 >= decodable * 9;
+  const bool noLeaks = slots->PendingCount() == 0 && knownCalls->size() <= mostKnown &&
                        last.rssKb - first.rssKb < 16 * 1024;
   std::printf("result: %s\n", keptDecoding && noLeaks ? "healthy" : "NOT healthy");
   return keptDecoding && noLeaks ? 0 : 1;
