@@ -256,6 +256,12 @@ const SettingKey kKeys[] = {
      .defaultText = "5.2",
      .windowedOrder = 37,
      .consoleOrder = 31},
+    {.section = "VS-32",
+     .key = "CORRELATOR_SECOND_OPINION",
+     .field = &R::correlatorSecondOpinion,
+     .defaultText = "1",
+     .windowedOrder = 38,
+     .consoleOrder = 32},
 };
 
 std::string_view TrimBlanks(std::string_view text) {

@@ -77,6 +77,7 @@ struct ReceiverSettings {
   double vsdsThreshold = 0;
   int correlator51Threshold = 0;   // agreements out of 51
   int correlator237Threshold = 0;  // agreements out of 237
+  Switch correlatorSecondOpinion;  // correlator matches need the codeword scores' backing
   int callBlockSeconds = 0;        // s, repeat blocking of a known call
   Switch reverseOutput;            // windowed program only
   Switch oscillogramVisible;       // windowed program only

@@ -147,6 +147,23 @@ int Correlator51Count(uint64_t scrambledBest, const int* scrambledMessage) {
   return std::popcount(best & ones) + std::popcount(~best & zeros);
 }
 
+float KnownCallScore(const float scores[kCodewordGroups][8], const int* scrambledMessage) {
+  float sum = 0.0f, variance = 0.0f;
+  for (int g = 0; g < kCodewordGroups; ++g) {
+    const int* b = scrambledMessage + 3 * g;
+    const int v = 4 * (b[0] & 1) + 2 * (b[1] & 1) + (b[2] & 1);
+    float mean = 0.0f;
+    for (int i = 0; i < 8; ++i) mean += scores[g][i];
+    mean /= 8.0f;
+    float s2 = 0.0f;
+    for (int i = 0; i < 8; ++i) s2 += (scores[g][i] - mean) * (scores[g][i] - mean);
+    variance += s2 / 8.0f;
+    sum += scores[g][v] - mean;
+  }
+  if (!(variance > 0.0f)) return 0.0f;
+  return sum / std::sqrt(variance);
+}
+
 int Correlator237Count(const PackedSymbols& hard, const PackedSymbols& reference) {
   return Agreements(hard, reference);
 }
@@ -197,7 +214,8 @@ ShiftTestResult ShiftTest(const PackedSymbols& hard, const KnownCallTable& table
 
 CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sign,
                                        const KnownCallTable& table, int threshold51,
-                                       int threshold237) {
+                                       int threshold237, const float (*scores)[8], float minScore51,
+                                       float minScore237) {
   CorrelationOutcome out;
   std::lock_guard lock(table.mutex);
   const int count = std::clamp(table.size(), 0, KnownCallTable::kSlots);
@@ -226,8 +244,13 @@ CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sig
     }
   }
   if (kept51 >= 0 && out.count51 > threshold51) {
-    out.status = 1;
-    CopyCall(table.entries[kept51], out.call);
+    if (scores) out.score51 = KnownCallScore(scores, table.entries[kept51].scrambledMessage);
+    if (!scores || out.score51 > minScore51) {
+      out.status = 1;
+      CopyCall(table.entries[kept51], out.call);
+    } else {
+      out.refused = true;
+    }
   }
   if (!sign) return out;
 
@@ -244,11 +267,17 @@ CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sig
 
   const ShiftTestResult shift = ShiftTest(PackHardDecisions(sign), table, count, kept237);
   out.shiftCount = shift.count;
-  CopyCall(table.entries[kept237], out.call);
   if (out.count237 > shift.count || shift.rival < 0) {
-    out.status = 1;
+    if (scores) out.score237 = KnownCallScore(scores, table.entries[kept237].scrambledMessage);
+    if (!scores || out.score237 > minScore237) {
+      out.status = 1;
+      CopyCall(table.entries[kept237], out.call);
+    } else {
+      out.refused = true;
+    }
     return out;
   }
+  CopyCall(table.entries[kept237], out.call);
   out.status = 0;
   out.ambiguous = true;
   CopyCall(table.entries[shift.rival], out.rival);

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "config/known_calls.h"
+#include "engine/frame_codec.h"
 
 namespace vs32 {
 
@@ -49,6 +50,32 @@ struct ShiftTestResult {
 ShiftTestResult ShiftTest(const PackedSymbols& hard, const KnownCallTable& table, int count,
                           int kept);
 
+// Second opinion on a correlator match, from the soft codeword scores of the
+// window (Demodulation::scores). With v_g(c) the codeword of call c in group g
+// (bits 3g ... 3g + 2 of its scrambled message), m_g and s2_g the mean and the
+// variance of the 8 scores of group g:
+//
+//   Z(c) = sum_g (scores[g][v_g(c)] - m_g) / sqrt(sum_g s2_g)
+//
+// A call drawn at random (each group's codeword uniform) has Z of mean 0 and
+// spread 1 whatever the level of the window, so one threshold serves every
+// signal and noise level. The hard correlators only count agreements with the
+// best codewords; on noise the best codeword of a group wins by a hair, while a
+// real frame's codewords stand out of the other seven, which Z sees. Returns 0
+// when all scores of every group are equal.
+float KnownCallScore(const float scores[kCodewordGroups][8], const int* scrambledMessage);
+
+// The relaxed thresholds on KnownCallScore that a correlator match must pass
+// when the second opinion is on. Measured with 998 listed calls: wrong matches
+// (noise, and other calls beside a weak station) scored at most 4.3 after a
+// symbol match and 5.1 after a Correlator51 match; the right call's best
+// match per frame scored 4.1 ... 7.1, and all but the weakest above 4.6. A
+// Correlator51 match already means the call's codewords are the best ones in
+// most groups, which lifts the score of noise too (about 6 when all 17
+// agree), hence its higher threshold.
+inline constexpr float kSecondOpinion51 = 6.0f;
+inline constexpr float kSecondOpinion237 = 4.5f;
+
 struct CorrelationOutcome {
   int status = 0;          // 1 when a known call was accepted
   bool ambiguous = false;  // the symbol correlation found a rival at least as good
@@ -57,13 +84,25 @@ struct CorrelationOutcome {
   int count51 = -1;        // best Correlator51 count (-1: no entry took part)
   int count237 = 0;        // best Correlator237 count (0: none kept)
   int shiftCount = 0;      // N of the shift test when it ran
+  // KnownCallScore of the calls matched by Correlator51 and Correlator237 (over
+  // their thresholds; -99 when none matched or no scores were given), and
+  // whether the second opinion refused any match.
+  float score51 = -99.0f;
+  float score237 = -99.0f;
+  bool refused = false;
 };
 
 // Runs Correlator51, Correlator237 and the shift test on the table (locks
 // table.mutex while it reads). `sign` may be null: only Correlator51 runs.
+// With `scores` (the window's codeword scores) a correlator's match counts only
+// when the matched call's KnownCallScore is above its minimum; a refused
+// Correlator237 match leaves the outcome of Correlator51. Null `scores`: the
+// plain correlators.
 CorrelationOutcome CorrelateKnownCalls(uint64_t scrambledBest, const int8_t* sign,
                                        const KnownCallTable& table, int threshold51,
-                                       int threshold237);
+                                       int threshold237, const float (*scores)[8] = nullptr,
+                                       float minScore51 = kSecondOpinion51,
+                                       float minScore237 = kSecondOpinion237);
 
 // Probability that a random n-bit pattern agrees with a fixed one in at least t
 // positions. Shown beside the correlation thresholds.

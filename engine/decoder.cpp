@@ -182,13 +182,13 @@ void Demodulate(const float* centre, const float* lower, const float* upper, Dem
   }
 }
 
-bool ValidFrame(uint64_t descrambled) {
+bool ValidCallFields(uint64_t descrambled) {
   const bool prefixClear = (descrambled >> 47) == 0;  // message bits 0 ... 3
   return prefixClear && InfoField(descrambled) < kPackedCallLimit;
 }
 
 DecodeStatus CheckCandidate(uint64_t descrambled, bool strict) {
-  if (strict && !ValidFrame(descrambled)) return 0;
+  if (strict && !ValidCallFields(descrambled)) return 0;
   const FrameCheck fc = FrameCheckFromPacked(InfoField(descrambled));
   const uint16_t word = static_cast<uint16_t>((descrambled >> 3) & 0xFFFF);
   const uint8_t tail = static_cast<uint8_t>(descrambled & 7);
@@ -287,9 +287,9 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
   }
 
   if (options.useCorrelator && options.historyHalfFull && options.knownCalls) {
-    const CorrelationOutcome c =
-        CorrelateKnownCalls(demod.bestBits, sign, *options.knownCalls,
-                            options.correlator51Threshold, options.correlator237Threshold);
+    const CorrelationOutcome c = CorrelateKnownCalls(
+        demod.bestBits, sign, *options.knownCalls, options.correlator51Threshold,
+        options.correlator237Threshold, options.correlatorSecondOpinion ? demod.scores : nullptr);
     if (c.status == 1) {
       std::memcpy(call, c.call, 7);
       *attempts = 0;

@@ -27,6 +27,9 @@ struct DecoderOptions {
   bool useCorrelator = true;
   int correlator51Threshold = 45;    // accepted above this many agreements of 51
   int correlator237Threshold = 159;  // accepted above this many agreements of 237
+  // A correlator match counts only when the codeword scores back the matched
+  // call (KnownCallScore in engine/correlator.h); off: the plain correlators.
+  bool correlatorSecondOpinion = true;
   const KnownCallTable* knownCalls = nullptr;
   bool historyHalfFull = false;  // the correlation stages run only when set
   // Frame validity: a candidate counts only with its four zero-prefix bits clear
@@ -83,15 +86,12 @@ void Demodulate(const float* centre, const float* lower, const float* upper, Dem
 
 // Status of a descrambled 51-bit candidate (bit k at position 50 - k):
 // 2 check word and tail check agree, 1 only the check word, 0 otherwise.
-// `strict`: also 0 unless ValidFrame().
+// `strict`: also 0 unless ValidCallFields().
 DecodeStatus CheckCandidate(uint64_t descrambled, bool strict = false);
-
-// Packed callsigns of valid fields lie below this (37 × 36 × 10 × 27³).
-inline constexpr uint32_t kPackedCallLimit = 262177560;
 
 // True when message bits 0 ... 3 of the descrambled candidate are zero and its
 // packed callsign is below kPackedCallLimit: what every real frame carries.
-bool ValidFrame(uint64_t descrambled);
+bool ValidCallFields(uint64_t descrambled);
 
 // Candidate search over the list of the given depth.
 struct SearchResult {

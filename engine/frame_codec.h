@@ -20,7 +20,9 @@ inline constexpr int kMessageBits = 51;     // scrambled message bits
 inline constexpr int kInfoBits = 28;        // packed callsign bits
 inline constexpr int kCheckBits = 19;       // check word (16) + tail check (3)
 inline constexpr int kCodewordGroups = 17;  // 3-bit groups of the message
-inline constexpr int kChips = 7;            // chips per codeword
+// Packed callsigns of valid fields lie below this (37 × 36 × 10 × 27³).
+inline constexpr uint32_t kPackedCallLimit = 262177560;
+inline constexpr int kChips = 7;  // chips per codeword
 
 // The fixed scramble pattern, index 0 first.
 inline constexpr char kScramblePattern[] = "111000010101011111100110110100000001100100010101011";

@@ -73,6 +73,10 @@ bool SyndromePasses(uint32_t syndrome) {
 
 }  // namespace
 
+bool ValidFrame(uint64_t descrambled) {
+  return CheckCandidate(descrambled, true) == 2;
+}
+
 bool PassesListScreen(uint64_t scrambled) {
   const ScreenTables& t = Tables();
   uint32_t s = t.constant;
@@ -313,7 +317,7 @@ ListOutcome ListDecoder::Search(const float scores[kCodewordGroups][8]) {
     if (!SyndromePasses(syndrome)) return;
     if (outcome.found && loss > outcome.loss) return;
     const uint64_t message = scrambled ^ pattern;
-    if (CheckCandidate(message, true) != 2) return;
+    if (!ValidFrame(message)) return;
     if (!outcome.found || loss < outcome.loss) {
       outcome.found = true;
       outcome.message = message;

@@ -20,8 +20,7 @@
 // zero CRC bytes. Each codeword of each group therefore contributes a fixed
 // 23-bit term to a syndrome; a candidate whose syndrome lies outside the few
 // patterns a valid frame can show is dropped with one XOR, and only the rare
-// rest meet the exact check (CheckCandidate, strict: the zero prefix and a
-// packed callsign in range too).
+// rest meet the exact check (ValidFrame).
 //
 // Ties: when the K-th and the (K + 1)-th message have the same loss, every
 // message of that loss is left out of the list (whether it belongs in is a
@@ -39,9 +38,13 @@ inline constexpr int kMinListSize = 1;
 inline constexpr int kMaxListSize = 65536;
 inline constexpr int kDefaultListSize = 4096;
 
+// A valid frame (descrambled, bit k at position 50 - k): check word and tail
+// check agree, the four prefix bits are zero and the packed callsign is in range.
+bool ValidFrame(uint64_t descrambled);
+
 // The screen on scrambled bits (group g's codeword at bits 48 - 3g ... 50 - 3g),
-// through the per-group tables. Passes every valid frame (CheckCandidate with
-// `strict` gives 2) and about one random message in 8192.
+// through the per-group tables. Passes every valid frame and about one random
+// message in 8192.
 bool PassesListScreen(uint64_t scrambled);
 
 // One entry of the list (for tests and tools).

@@ -356,7 +356,7 @@ constexpr ChainKernels kAvx2Kernels = {&StepBankPlainAvx2, &FirRunAvx2, &Decimat
                                        &SumEightAvx2};
 #endif
 
-bool Avx2Available() {
+[[maybe_unused]] bool Avx2Available() {
 #ifdef VS32_HAVE_AVX2_KERNELS
   return __builtin_cpu_supports("avx2");
 #else
@@ -765,6 +765,7 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
   options.useCorrelator = settings_.useCorrelator;
   options.correlator51Threshold = settings_.correlator51Threshold;
   options.correlator237Threshold = settings_.correlator237Threshold;
+  options.correlatorSecondOpinion = settings_.correlatorSecondOpinion;
   options.knownCalls = knownCalls_;
   options.events = events_;
   options.strictFrameCheck = settings_.strictFrameCheck;

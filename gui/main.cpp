@@ -1,6 +1,7 @@
 // Vs32Rx: the windowed receiver.
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "gui/myvsrx1.h"
@@ -22,7 +23,41 @@ const char* const kUsage =
     "and written in the current folder.\n"
     "\n"
     "  --version  print the program name and version\n"
-    "  --help     print this text\n";
+    "  --help     print this text\n"
+    "\n"
+    "It needs a display (DISPLAY or WAYLAND_DISPLAY); without one it says so and\n"
+    "exits with status 1. Qt's -platform NAME (or QT_QPA_PLATFORM) picks another\n"
+    "display system, e.g. vnc or offscreen.\n";
+
+const char* const kNoDisplay = "no display; use Vs32RxC for a station without a screen\n";
+
+bool Unset(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr || *value == '\0';
+}
+
+// A display system named on the command line or in the environment is left to
+// Qt to open (offscreen for tests, vnc, eglfs on a bare Raspberry Pi).
+bool PlatformNamed(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+      return true;
+  }
+  return !Unset("QT_QPA_PLATFORM");
+}
+
+QtMessageHandler qtMessages = nullptr;
+
+// Qt aborts (exit status 134, a core dump) when its display system cannot be
+// opened; its own warning says why, this says what to do.
+void StartUpMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type != QtFatalMsg) {
+    qtMessages(type, context, text);
+    return;
+  }
+  std::fputs(kNoDisplay, stderr);
+  std::_Exit(1);
+}
 
 }  // namespace
 
@@ -38,7 +73,13 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  if (!PlatformNamed(argc, argv) && Unset("DISPLAY") && Unset("WAYLAND_DISPLAY")) {
+    std::fputs(kNoDisplay, stderr);
+    return 1;
+  }
+  qtMessages = qInstallMessageHandler(StartUpMessage);
   QApplication application(argc, argv);
+  qInstallMessageHandler(qtMessages);
   vs32::gui::SetUpApplication();
   vs32::gui::TForm1 form;
   form.FormCreate();

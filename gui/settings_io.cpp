@@ -76,6 +76,7 @@ ReloadOutcome ReloadReceiverKeys(const std::filesystem::path& iniPath, ReceiverS
       {"MYHEADER", false},
       {"LIST_SIZE", false},
       {"LIST_THRESHOLD", false},
+      {"CORRELATOR_SECOND_OPINION", false},
   };
   ReloadOutcome outcome;
   KeyReader reader(iniPath, settings, outcome);

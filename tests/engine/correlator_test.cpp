@@ -197,7 +197,9 @@ TEST(Correlator237, ThresholdAndSingleEntry) {
   const std::vector<float> silent(kHistoryLength, 0.0f);  // no codeword decisions
 
   Recorder events;
-  const Result r = RunDecoder(silent, SignHistory(symbols), Options(table.get(), &events));
+  DecoderOptions plain = Options(table.get(), &events);
+  plain.correlatorSecondOpinion = false;  // a silent window backs no call
+  const Result r = RunDecoder(silent, SignHistory(symbols), plain);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.call, "G4ABC");
   EXPECT_EQ(r.attempts, 0);
@@ -257,6 +259,69 @@ TEST(Correlator237, AcceptedSymbolMatchReplacesTheCorrelator51Call) {
   const Result r = RunDecoder(h, SignHistory(a.referenceSymbols), Options(table.get()));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.call, "G4ABC");
+}
+
+// ---- Second opinion from the codeword scores
+
+std::vector<float> WithNoise(std::vector<float> h, float sigma, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<float> noise(0.0f, sigma);
+  for (float& x : h) x += noise(rng);
+  return h;
+}
+
+Result RunWithSecondOpinion(const std::vector<float>& h, const KnownCallTable& table, bool on) {
+  DecoderOptions o = Options(&table);
+  o.correlatorSecondOpinion = on;
+  return RunDecoder(h, std::vector<int8_t>(kHistoryLength, -1), o);
+}
+
+// Weak frames of a listed call that fail their check but that the correlators
+// match: the second opinion lets every one of them through.
+TEST(SecondOpinion, KeepsWeakListedFrames) {
+  auto table = MakeTable();
+  for (int i = 0; i < 50; ++i) {
+    char call[8];
+    std::snprintf(call, sizeof call, "K%dA%c", i % 10, 'A' + i / 10);
+    Add(*table, call, 10.0);
+  }
+  const KnownCall& a = Add(*table, "G4ABC", 120.0);
+  const auto clean = History(ScrambledBits(a), 1.0f, 0.0f);
+  int matched = 0;
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    const auto h = WithNoise(clean, 0.9f, seed);
+    const Result plain = RunWithSecondOpinion(h, *table, false);
+    if (plain.status != 1 || plain.attempts != 0) continue;  // decoded by its check, or not at all
+    ASSERT_EQ(plain.call, "G4ABC");
+    ++matched;
+    const Result second = RunWithSecondOpinion(h, *table, true);
+    EXPECT_EQ(second.status, 1) << "seed " << seed;
+    EXPECT_EQ(second.call, "G4ABC");
+  }
+  EXPECT_GE(matched, 5);
+}
+
+// Hard decisions that read exactly like a listed call's frame over a window
+// whose codeword scores are noise: the plain symbol correlator takes it for
+// that call, the second opinion refuses it.
+TEST(SecondOpinion, RefusesAMatchTheCodewordScoresDoNotBack) {
+  auto table = MakeTable();
+  const KnownCall& a = Add(*table, "G4ABC", 120.0);
+  const auto sign = SignHistory(a.referenceSymbols);
+  for (unsigned seed = 1; seed <= 5; ++seed) {
+    const auto h = WithNoise(std::vector<float>(kHistoryLength, 1.0f), 1.0f, seed);
+    DecoderOptions o = Options(table.get());
+    o.correlatorSecondOpinion = false;
+    const Result plain = RunDecoder(h, sign, o);
+    EXPECT_EQ(plain.status, 1) << "seed " << seed;
+    EXPECT_EQ(plain.call, "G4ABC");
+    o.correlatorSecondOpinion = true;
+    const Result second = RunDecoder(h, sign, o);
+    Demodulation m;
+    Demodulate(h.data(), h.data(), h.data(), &m);
+    EXPECT_EQ(second.status, 0) << "seed " << seed << ", score "
+                                << KnownCallScore(m.scores, a.scrambledMessage);
+  }
 }
 
 // Literal shift test, for comparison with the packed one.

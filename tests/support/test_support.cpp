@@ -57,6 +57,17 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
 CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& cwd,
                          const std::vector<std::string>& env) {
   CommandResult result;
+#ifdef VS32_TEST_EMULATOR
+  // A cross build: the programs of this build run under the emulator
+  // ("qemu-aarch64 -L /usr/aarch64-linux-gnu"); other programs are the host's.
+  if (!argv.empty() && argv[0].starts_with(VS32_BIN_DIR "/")) {
+    std::vector<std::string> emulated;
+    std::istringstream words(VS32_TEST_EMULATOR);
+    for (std::string word; words >> word;) emulated.push_back(word);
+    emulated.insert(emulated.end(), argv.begin(), argv.end());
+    return RunCommand(emulated, cwd, env);
+  }
+#endif
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return result;
   pid_t pid = fork();
@@ -100,6 +111,14 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
   return result;
 }
 
-std::string BuiltProgram(const std::string& name) { return std::string(VS32_BIN_DIR) + "/" + name; }
+std::string BuiltProgram(const std::string& name) {
+  return std::string(VS32_BIN_DIR) + "/" + name;
+}
+
+CommandResult RunPython(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/usr/bin/python3", "-c", program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunCommand(argv);
+}
 
 }  // namespace vs32::test

@@ -48,4 +48,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
 // Path of a program built in this build tree (tools, console program).
 std::string BuiltProgram(const std::string& name);
 
+// Runs a Python program text with Debian's python3 (scripts/setup installs it),
+// e.g. to read output with the json module as users' scripts would.
+CommandResult RunPython(const std::string& program, const std::vector<std::string>& args = {});
+
 }  // namespace vs32::test

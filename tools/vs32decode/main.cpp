@@ -2,16 +2,20 @@
 // acceptance rules over recordings as fast as the CPU allows, in recording
 // time, and prints what was decoded.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +26,7 @@
 
 #include "audio/wav_file.h"
 #include "config/list_files.h"
+#include "config/profile_file.h"
 #include "config/settings.h"
 #include "engine/list_decoder.h"
 #include "engine/receive_chain.h"
@@ -34,8 +39,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vs32decode [--ini FILE] [--lists DIR] [--center HZ] [--dial HZ] [--depth 0|1|2|3]\n"
-    "                  [--list K] [--no-correlator] [--all] [--format text|tsv|json] [--jobs N]\n"
-    "                  [--timing] FILE.wav...\n";
+    "                  [--list K] [--no-correlator] [--all] [--format text|tsv|json|jsonl]\n"
+    "                  [--jobs N] [--timing] [--quiet] [--no-partial-flag] FILE.wav...\n";
 
 constexpr const char* kHelp =
     "Decodes Vesta-32 frames in WAV recordings (16-bit PCM, 12000 samples/s, or\n"
@@ -46,7 +51,10 @@ constexpr const char* kHelp =
     "\n"
     "Options:\n"
     "  --ini FILE       read settings from this INI file (never written); default:\n"
-    "                   built-in defaults. VS32_INI is ignored.\n"
+    "                   built-in defaults. VS32_INI is ignored. A missing or\n"
+    "                   unreadable file, a binary one, or one with text but no\n"
+    "                   [section] line is an error (exit 2); an empty file (or\n"
+    "                   one of comments only) means the defaults.\n"
     "  --lists DIR      read callsloc.txt, known_list.txt, loran_lines.txt and\n"
     "                   freq_list.txt from DIR (never written)\n"
     "  --center HZ      band centre audio frequency (F_CENTER), default 1500\n"
@@ -55,26 +63,37 @@ constexpr const char* kHelp =
     "                   best-first list over whole messages (LIST_DECODER)\n"
     "  --list K         messages in that list, 1 to 65536 (LIST_SIZE, default 4096)\n"
     "  --no-correlator  do not correlate with known callsigns\n"
-    "  --all            also show decodes the known-calls filter would hide\n"
-    "  --format F       text (default), tsv (header + tab-separated columns) or json\n"
+    "  --all            also show decodes the known-calls filter would hide; without\n"
+    "                   it a note on stderr counts the hidden ones\n"
+    "  --format F       text (default), tsv (header + tab-separated columns), json\n"
+    "                   (one array of objects) or jsonl (one object per line)\n"
     "  --jobs N         decode N files at once (default: number of cores)\n"
     "  --timing         print the decoding speed of each file on stderr, then the\n"
     "                   throughput of the whole run and its peak memory\n"
+    "  --quiet          no notes on stderr (hidden decodes, short recordings);\n"
+    "                   errors are still printed\n"
+    "  --no-partial-flag\n"
+    "                   leave out the partial column, field and text mark\n"
     "  --help           this text;  --version  the version\n"
     "\n"
     "Columns (tsv and json): file utc offset_s start_s call freq_hz qrb_km ebno_db\n"
-    "snr_db attempts status mark. offset_s is the recording second of the decode,\n"
-    "start_s where the frame began (offset_s - 1982.464); utc is filled when the\n"
-    "file name carries its start time as YYMMDD_HHMM or YYMMDD_HHMMSS.\n"
+    "snr_db attempts status mark partial. offset_s is the recording second of the\n"
+    "decode, start_s where the frame began (offset_s - 1982.464); utc is filled\n"
+    "when the file name carries its start time as YYMMDD_HHMM or YYMMDD_HHMMSS.\n"
+    "partial (tsv 1/0, json true/false, text the word \"partial\" at the end of\n"
+    "the line) flags a frame that began before the recording (start_s < 0): its\n"
+    "first symbols were never heard, so it is less certain than a whole frame.\n"
+    "A recording shorter than one frame (1982.464 s) gets a note on stderr.\n"
     "\n"
-    "Exit status: 0 all files decoded, 1 a file could not be read, 2 usage error.\n";
+    "Exit status: 0 all files decoded, 1 a file could not be read, 2 usage error or\n"
+    "an --ini file that cannot be used.\n";
 
 // Slot times are recording seconds plus this base, so that a decode in the
 // first second is not mistaken for a free slot (time 0).
 constexpr int kTimeBase = 1000000;
 constexpr double kFrameLeadSeconds = 1982.464;  // 960 ticks and two symbols
 
-enum class Format { kText, kTsv, kJson };
+enum class Format { kText, kTsv, kJson, kJsonLines };
 
 struct Options {
   std::optional<std::string> ini;
@@ -88,6 +107,8 @@ struct Options {
   Format format = Format::kText;
   int jobs = 0;
   bool timing = false;
+  bool quiet = false;
+  bool partialFlag = true;
   std::vector<std::string> files;
 };
 
@@ -108,6 +129,7 @@ struct FileResult {
   bool ok = false;
   std::string error;
   std::vector<DecodeRow> decodes;
+  int hidden = 0;  // decodes the known-calls filter kept back (without --all)
   double audioSeconds = 0;
   double cpuSeconds = 0;
   double wallSeconds = 0;
@@ -189,8 +211,10 @@ Options ParseArguments(int argc, char** argv) {
         o.format = Format::kTsv;
       else if (f == "json")
         o.format = Format::kJson;
+      else if (f == "jsonl")
+        o.format = Format::kJsonLines;
       else
-        UsageError("--format: must be text, tsv or json: " + f);
+        UsageError("--format: must be text, tsv, json or jsonl: " + f);
     } else if (arg == "--jobs") {
       int v;
       if (!ParseInt(value("--jobs"), &v) || v < 1 || v > 1024)
@@ -198,6 +222,10 @@ Options ParseArguments(int argc, char** argv) {
       o.jobs = v;
     } else if (arg == "--timing") {
       o.timing = true;
+    } else if (arg == "--quiet") {
+      o.quiet = true;
+    } else if (arg == "--no-partial-flag") {
+      o.partialFlag = false;
     } else {
       UsageError("unknown option: " + arg);
     }
@@ -245,11 +273,14 @@ double ThreadCpuSeconds() {
 // Collects what the results processing reports, instead of showing and logging it.
 class CollectingOutput : public ResultsOutput {
  public:
-  CollectingOutput(bool all, bool hasHome, std::optional<time_t> start, std::vector<DecodeRow>* out)
+  CollectingOutput(bool all, bool hasHome, std::optional<time_t> start, FileResult* out)
       : all_(all), hasHome_(hasHome), start_(start), out_(out) {}
 
   void Decode(const DecodeReport& r) override {
-    if (r.hidden && !all_) return;
+    if (r.hidden && !all_) {
+      ++out_->hidden;
+      return;
+    }
     DecodeRow d;
     d.offset = r.slotTime - kTimeBase;
     if (start_) d.utc = FormatUtc(*start_ + static_cast<time_t>(d.offset));
@@ -262,14 +293,14 @@ class CollectingOutput : public ResultsOutput {
     d.attempts = r.attempts;
     d.status = r.result;
     d.mark = r.mark;
-    out_->push_back(d);
+    out_->decodes.push_back(d);
   }
 
  private:
   bool all_;
   bool hasHome_;
   std::optional<time_t> start_;
-  std::vector<DecodeRow>* out_;
+  FileResult* out_;
 };
 
 FileResult DecodeFile(const std::string& path, const ReceiverSettings& baseSettings,
@@ -304,7 +335,7 @@ FileResult DecodeFile(const std::string& path, const ReceiverSettings& baseSetti
   auto chain = std::make_unique<ReceiveChain>(settings, table.get(), loran.get(), always.get(),
                                               slots.get(), nullptr);
   CollectingOutput output(options.all, !settings.myLocator.empty(), StartTimeFromName(path),
-                          &result.decodes);
+                          &result);
   ResultsOptions resultsOptions;
   resultsOptions.writeFiles = false;
   resultsOptions.folder = listDir;
@@ -347,7 +378,9 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
-void Print(const std::string& file, const DecodeRow& d, Format format) {
+// One decode in the chosen format; json objects get no line end (the caller
+// separates them).
+void Print(const std::string& file, const DecodeRow& d, const Options& options) {
   char offset[32], start[32], freq[32], ebno[32], snr[32];
   std::snprintf(offset, sizeof offset, "%.1f", d.offset);
   std::snprintf(start, sizeof start, "%.1f", d.offset - kFrameLeadSeconds);
@@ -356,27 +389,72 @@ void Print(const std::string& file, const DecodeRow& d, Format format) {
   std::snprintf(snr, sizeof snr, "%.1f", d.snr);
   const std::string qrb = d.qrbKm >= 0 ? std::to_string(d.qrbKm) : std::string();
   const std::string mark = d.mark == ' ' ? std::string() : std::string(1, d.mark);
-  switch (format) {
+  // The frame began before the recording: its first symbols were never heard.
+  const bool partial = d.offset - kFrameLeadSeconds < 0;
+  const bool flag = options.partialFlag;
+  switch (options.format) {
     case Format::kTsv:
-      std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%s\n", file.c_str(), d.utc.c_str(),
+      std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%s%s\n", file.c_str(), d.utc.c_str(),
                   offset, start, d.call.c_str(), freq, qrb.c_str(), ebno, snr, d.attempts, d.status,
-                  mark.c_str());
+                  mark.c_str(),
+                  !flag     ? ""
+                  : partial ? "\t1"
+                            : "\t0");
       break;
     case Format::kJson:
+    case Format::kJsonLines:
       std::printf(
           "{\"file\": %s, \"utc\": %s, \"offset_s\": %s, \"start_s\": %s, \"call\": %s, "
           "\"freq_hz\": %s, \"qrb_km\": %s, \"ebno_db\": %s, \"snr_db\": %s, \"attempts\": %d, "
-          "\"status\": %d, \"mark\": %s}\n",
+          "\"status\": %d, \"mark\": %s%s}%s",
           JsonString(file).c_str(), d.utc.empty() ? "null" : JsonString(d.utc).c_str(), offset,
           start, JsonString(d.call).c_str(), freq, qrb.empty() ? "null" : qrb.c_str(), ebno, snr,
-          d.attempts, d.status, mark.empty() ? "null" : JsonString(mark).c_str());
+          d.attempts, d.status, mark.empty() ? "null" : JsonString(mark).c_str(),
+          !flag     ? ""
+          : partial ? ", \"partial\": true"
+                    : ", \"partial\": false",
+          options.format == Format::kJsonLines ? "\n" : "");
       break;
     case Format::kText:
-      std::printf("%s  %-19s %8ss %-6s %10s Hz %6s km %6s dB Eb/No %6s dB SNR %3d %d %s\n",
+      std::printf("%s  %-19s %8ss %-6s %10s Hz %6s km %6s dB Eb/No %6s dB SNR %3d %d %s%s\n",
                   file.c_str(), d.utc.empty() ? "-" : d.utc.c_str(), offset, d.call.c_str(), freq,
-                  qrb.empty() ? "-" : qrb.c_str(), ebno, snr, d.attempts, d.status, mark.c_str());
+                  qrb.empty() ? "-" : qrb.c_str(), ebno, snr, d.attempts, d.status, mark.c_str(),
+                  flag && partial ? " partial" : "");
       break;
   }
+}
+
+// Why `path` cannot be the settings file, or nothing. The profile reader takes
+// any bytes and falls back to defaults, so a wrong path or a mistaken file
+// (a recording, a list) would otherwise decode with defaults without a word.
+std::optional<std::string> SettingsFileProblem(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::string(std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return std::string("is a folder, not a settings file");
+  // A pipe would be used up by the first of the key-by-key reads.
+  if (!S_ISREG(st.st_mode)) return std::string("not a regular file");
+  if (static_cast<size_t>(st.st_size) > kProfileFileMaxBytes)
+    return std::string("larger than 16 MB: not a settings file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::string(std::strerror(errno));
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::string(std::strerror(errno));
+  if (text.find('\0') != std::string::npos) return std::string("not an INI file (binary content)");
+  // Keys outside a section are never read: text without a section header sets nothing.
+  bool content = false;
+  size_t pos = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;  // a UTF-8 byte-order mark
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    const size_t first = text.find_first_not_of(" \t\r\f\v", pos);
+    if (first < end) {
+      if (text[first] == '[') return std::nullopt;
+      if (text[first] != ';' && text[first] != '#') content = true;
+    }
+    pos = end + 1;
+  }
+  if (content) return std::string("not an INI file (no [section] line)");
+  return std::nullopt;
 }
 
 }  // namespace
@@ -386,6 +464,10 @@ int main(int argc, char** argv) {
 
   ReceiverSettings settings = DefaultSettings(Program::kConsole);
   if (options.ini) {
+    if (const auto problem = SettingsFileProblem(*options.ini)) {
+      std::fprintf(stderr, "vs32decode: --ini %s: %s\n", options.ini->c_str(), problem->c_str());
+      return 2;
+    }
     LoadResult loaded =
         LoadSettings(Program::kConsole, *options.ini, settings, LoadMode::kReadOnly);
     if (!loaded.ok) {
@@ -432,8 +514,13 @@ int main(int argc, char** argv) {
   if (options.format == Format::kTsv) {
     std::printf(
         "file\tutc\toffset_s\tstart_s\tcall\tfreq_hz\tqrb_km\tebno_db\tsnr_"
-        "db\tattempts\tstatus\tmark\n");
+        "db\tattempts\tstatus\tmark%s\n",
+        options.partialFlag ? "\tpartial" : "");
   }
+  // json is one document: the array is opened here and closed after the last file.
+  if (options.format == Format::kJson) std::fputs("[", stdout);
+  bool firstRow = true;
+  int hidden = 0;
   int status = 0;
   double totalAudio = 0;
   const auto runStart = std::chrono::steady_clock::now();
@@ -450,8 +537,19 @@ int main(int argc, char** argv) {
       status = 1;
       continue;
     }
-    for (const DecodeRow& d : r.decodes) Print(options.files[i], d, options.format);
+    for (const DecodeRow& d : r.decodes) {
+      if (options.format == Format::kJson) std::fputs(firstRow ? "\n" : ",\n", stdout);
+      firstRow = false;
+      Print(options.files[i], d, options);
+    }
     std::fflush(stdout);
+    hidden += r.hidden;
+    if (!options.quiet && r.audioSeconds < kFrameLeadSeconds) {
+      std::fprintf(stderr,
+                   "vs32decode: %s: note: %.1f s of audio is shorter than one frame (%.0f s, "
+                   "about 33 minutes): no frame that begins in it can be decoded whole\n",
+                   options.files[i].c_str(), r.audioSeconds, kFrameLeadSeconds);
+    }
     if (options.timing) {
       // Real-time factor: seconds of audio per second of wall time, and per
       // second of this file's thread CPU time.
@@ -465,6 +563,16 @@ int main(int argc, char** argv) {
   }
   mainWorker.join();
   for (auto& t : pool) t.join();
+  if (options.format == Format::kJson) std::fputs("\n]\n", stdout);
+  std::fflush(stdout);
+  if (hidden > 0 && !options.quiet) {
+    std::fprintf(stderr,
+                 "vs32decode: note: %d decode%s hidden by the known-calls filter (%s); --all "
+                 "shows them%s\n",
+                 hidden, hidden == 1 ? "" : "s",
+                 options.lists ? "calls not in the lists" : "no --lists given: every call is new",
+                 options.lists ? "" : ", --lists DIR reads the known calls");
+  }
   if (options.timing) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count();
