@@ -91,9 +91,9 @@ struct ReceiverSettings {
   Switch strictFrameCheck;    // zero prefix and a valid packed callsign required
   Switch decodeAfterWarmup;   // no check-bit decoding while the window is half empty
   Switch learnSameFrequency;  // a heard call is learnt only when it returns within 2 Hz
-  Switch listDecoder;         // best-first list over whole messages instead of Deep / Ultra Deep
-  int listSize = 0;           // messages in that list, 1 ... 65536
-  double listThreshold = 0;   // dB: Eb/No of the best codewords above which the list runs
+  Switch listDecoder;        // best-first list over whole messages instead of Deep / Ultra Deep
+  int listSize = 0;          // messages in that list, 1 ... 65536
+  double listThreshold = 0;  // dB: Eb/No of the best codewords above which the list runs
 
   // Derived by ComputeDerived().
   int inputRate = 0;        // samples/s: 48000 when bandStartHz >= 5450, else 12000
