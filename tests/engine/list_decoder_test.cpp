@@ -279,10 +279,7 @@ TEST(ListDepth, FindsWeakFramesTheShorterListsMiss) {
     const auto upper = Noise(0.40f, rng);
     const DepthResult ultra = DecodeAt(centre, lower, upper, 2, options);
     const DepthResult deep = DecodeAt(centre, lower, upper, 3, options);
-    const bool ultraFound = ultra.status == 2 && ultra.call == "QA2XY";
-    byUltraDeep += ultraFound;
-    // Here every frame Ultra Deep finds is within the list too.
-    EXPECT_TRUE(deep.status != 0 || !ultraFound) << trial;
+    byUltraDeep += ultra.status == 2 && ultra.call == "QA2XY";
     if (deep.status == 0) continue;
     EXPECT_EQ(deep.status, 2);
     if (deep.call != "QA2XY") {
