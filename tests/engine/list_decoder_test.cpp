@@ -278,11 +278,11 @@ TEST(ListDepth, FindsWeakFramesTheShorterListsMiss) {
     const auto lower = Noise(0.40f, rng);
     const auto upper = Noise(0.40f, rng);
     const DepthResult ultra = DecodeAt(centre, lower, upper, 2, options);
-    const DepthResult deep = DecodeAt(centre, lower, upper, 3, options);
+    const DepthResult listed = DecodeAt(centre, lower, upper, 3, options);
     byUltraDeep += ultra.status == 2 && ultra.call == "QA2XY";
-    if (deep.status == 0) continue;
-    EXPECT_EQ(deep.status, 2);
-    if (deep.call != "QA2XY") {
+    if (listed.status == 0) continue;
+    EXPECT_EQ(listed.status, 2);
+    if (listed.call != "QA2XY") {
       ++wrong;
       continue;
     }
@@ -296,7 +296,7 @@ TEST(ListDepth, FindsWeakFramesTheShorterListsMiss) {
     const double loss = LossOf(m.scores, sent);
     int place = 1;
     while (place <= n && entries[place - 1].loss < loss) ++place;
-    EXPECT_EQ(deep.attempts, place);
+    EXPECT_EQ(listed.attempts, place);
   }
   EXPECT_EQ(wrong, 0);
   EXPECT_GT(byList, byUltraDeep + 5) << byUltraDeep;
