@@ -255,15 +255,24 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
     // Noise makes valid frames somewhere in any long list: the list runs only
     // on a strong best path, and only on histories of real audio throughout
     // (partly empty windows raise the Eb/No of noise, and no frame fits them).
+    // Otherwise only its first message, the best codewords, is tried, as the
+    // single attempt does (a frame cut by the start of the run still decodes).
     const float bestEbNo = EbNoDb(demod.s, demod.e);
+    bool found = false;
+    uint64_t message = demod.bestBits ^ ScramblePatternBits();
     if (options.historyFull && bestEbNo > options.listThreshold) {
       const ListOutcome list = options.listDecoder->Search(demod.scores);
-      *attempts = list.found ? list.position : list.length;
-      if (list.found) {
-        *ebNoDb = bestEbNo;
-        UnpackCall(InfoField(list.message), call);
-        return 2;
-      }
+      found = list.found;
+      message = list.message;
+      *attempts = found ? list.position : list.length;
+    } else {
+      found = CheckCandidate(message, true) == 2;
+      *attempts = 1;
+    }
+    if (found) {
+      *ebNoDb = bestEbNo;
+      UnpackCall(InfoField(message), call);
+      return 2;
     }
   } else {
     const uint64_t pattern = ScramblePatternBits();

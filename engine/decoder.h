@@ -57,10 +57,12 @@ struct DecoderOptions {
 // characters and a NUL when the status is 1 or 2. `ebNoDb` (dB, -99 when there
 // is no decode) and `attempts` are written on every call. `depth`: 0 single
 // attempt, 1 Deep, 2 Ultra Deep, 3 best-first list (values outside are
-// clamped). Depth 3 searches the list only when `options.listDecoder` is set,
+// clamped). Depth 3 searches the list when `options.listDecoder` is set,
 // `historyFull` is set and the Eb/No of the best codewords is above
-// `listThreshold`; its decodes are status 2 with `attempts` = the list
-// position. Without a workspace depth 3 runs as depth 2.
+// `listThreshold`, and otherwise tries only the best codewords; its decodes
+// are status 2 with `attempts` = the list position, and need the zero prefix
+// and a packed callsign in range whatever `strictFrameCheck` says. Without a
+// workspace depth 3 runs as depth 2.
 DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* upper,
                          const int8_t* sign, char call[8], float* ebNoDb, int* attempts, int depth,
                          const DecoderOptions& options);

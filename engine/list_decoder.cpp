@@ -216,10 +216,10 @@ long ListDecoder::Count(double loss, long limit) const {
 }
 
 // Builds the halves long enough to hold the whole list and finds where it ends.
-// Halves of `cap` entries suffice once the pairs up to T = the smaller of their
-// last losses number more than K: every pair left out reaches at least T, and
-// the list ends at or below T (at T only when that loss is tied, and then the
-// list stops below it).
+// Halves cut short suffice once the pairs up to T = the smaller of their last
+// losses number more than K: every pair left out reaches at least T, and the
+// list ends at or below T (at T only when that loss is tied, and then the list
+// stops below it).
 bool ListDecoder::FindBounds(const float scores[kCodewordGroups][8], Prepared* p, Bounds* bounds) {
   for (int g = 0; g < kGroups; ++g) {
     for (int v = 0; v < 8; ++v) {
@@ -228,13 +228,26 @@ bool ListDecoder::FindBounds(const float scores[kCodewordGroups][8], Prepared* p
   }
   Prepare(scores, p);
   const long k = size_;
-  int cap = std::min(cap_, std::max(16, 8 * static_cast<int>(std::sqrt(static_cast<double>(k)))));
+  const int start = std::min(cap_, std::max(16, 8 * static_cast<int>(std::sqrt(double(k)))));
+  int cap[2] = {start, start};
+  BuildHalf(*p, 0, cap[0]);
+  BuildHalf(*p, 1, cap[1]);
   double top = 0;
-  for (;; cap = std::min(cap_, 2 * cap)) {
-    BuildHalf(*p, 0, cap);
-    BuildHalf(*p, 1, cap);
-    top = std::min(half_[0][halfLength_[0] - 1].loss, half_[1][halfLength_[1] - 1].loss);
-    if (cap == cap_ || Count<false>(top, k) > k) break;
+  for (;;) {
+    const double last[2] = {half_[0][halfLength_[0] - 1].loss, half_[1][halfLength_[1] - 1].loss};
+    top = std::min(last[0], last[1]);
+    if (Count<false>(top, k) > k) break;
+    // Only a half that ends at T holds the list back; a half of K + 1
+    // entries that does always suffices.
+    bool grown = false;
+    for (int h = 0; h < 2; ++h) {
+      if (last[h] == top && cap[h] < cap_) {
+        cap[h] = std::min(cap_, 2 * cap[h]);
+        BuildHalf(*p, h, cap[h]);
+        grown = true;
+      }
+    }
+    if (!grown) break;
   }
   // The K-th loss: the smallest loss with at least K pairs up to it, by
   // bisection over the ordered bit patterns of non-negative doubles.
