@@ -140,6 +140,9 @@ class ResultsProcessor {
   // The column header of this program's decode list and new logs.
   std::string_view Columns() const;
 
+  // Where spots go from now on (null: none); not owned.
+  void SetSpotSender(SpotSender* spots) { spots_ = spots; }
+
  private:
   void ProcessPending(int nowSeconds, bool all);
   void Process(DecodeSlot slot, int nowSeconds);

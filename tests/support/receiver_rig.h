@@ -1,5 +1,5 @@
-// What the tests that run the receive worker need around it: everything a
-// front end owns for one worker, and a capture thread that feeds the sound
+// What the tests that run the receive worker need around it: a receiver with
+// its own events and sound device, and a capture thread that feeds the sound
 // device noise as the sound card's callback would.
 #pragma once
 
@@ -7,19 +7,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "audio/sound_device.h"
-#include "audio/wav_file.h"
-#include "config/known_calls.h"
-#include "config/list_files.h"
 #include "config/settings.h"
-#include "engine/decode_slots.h"
-#include "engine/receive_chain.h"
 #include "engine/receive_worker.h"
+#include "receiver/receiver.h"
 
 namespace vs32::test {
 
@@ -59,21 +54,21 @@ class NoiseCapture {
   std::thread thread_;
 };
 
-// One worker with its settings, tables, sound device, recording and chain;
-// `Events` receives what the worker reports.
-template <class Events>
+// A receiver reading `sound`, as the console program wires it; `Events`
+// receives what the worker reports, `output` the decodes.
+template <class Events, class Output = ResultsOutput>
 struct ReceiverRig {
-  ReceiverSettings settings = DefaultSettings(Program::kConsole);
-  std::unique_ptr<KnownCallTable> knownCalls = std::make_unique<KnownCallTable>();
-  std::unique_ptr<ChannelMask> loranMask = std::make_unique<ChannelMask>();
-  std::unique_ptr<ChannelMask> alwaysMask = std::make_unique<ChannelMask>();
-  std::unique_ptr<DecodeSlotTable> slots = std::make_unique<DecodeSlotTable>();
   Events events;
+  Output output;
   SoundDevice sound{&events};
-  WavFile wav;
-  std::unique_ptr<ReceiveChain> chain = std::make_unique<ReceiveChain>(
-      settings, knownCalls.get(), loranMask.get(), alwaysMask.get(), slots.get(), &events);
-  ReceiveWorker worker{*chain, sound, wav, &events};
+  Receiver receiver{Program::kConsole, DefaultSettings(Program::kConsole), output, &events};
+  ReceiveWorker& worker = Attach(receiver, sound);
+
+ private:
+  static ReceiveWorker& Attach(Receiver& receiver, SoundDevice& sound) {
+    receiver.AttachSound(sound);
+    return receiver.worker();
+  }
 };
 
 }  // namespace vs32::test
