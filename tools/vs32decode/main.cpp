@@ -29,9 +29,8 @@
 #include "config/profile_file.h"
 #include "config/settings.h"
 #include "engine/list_decoder.h"
-#include "engine/receive_chain.h"
 #include "engine/version.h"
-#include "report/results.h"
+#include "receiver/receiver.h"
 
 using namespace vs32;
 
@@ -309,7 +308,7 @@ FileResult DecodeFile(const std::string& path, const ReceiverSettings& baseSetti
   const auto wallStart = std::chrono::steady_clock::now();
   const double cpuStart = ThreadCpuSeconds();
 
-  ReceiverSettings settings = baseSettings;
+  const ReceiverSettings& settings = baseSettings;
   WavFile wav;
   if (!wav.open(path, "r")) {
     result.error = wav.error().empty() ? "cannot be read" : wav.error();
@@ -320,37 +319,15 @@ FileResult DecodeFile(const std::string& path, const ReceiverSettings& baseSetti
     return result;
   }
 
-  auto table = std::make_unique<KnownCallTable>();
-  auto loran = std::make_unique<ChannelMask>();
-  auto always = std::make_unique<ChannelMask>();
-  loran->fill(0);
-  always->fill(0);
-  const std::string listDir = options.lists ? *options.lists : std::string();
-  if (options.lists) {
-    LoadKnownCalls(*table, settings.myLocator, listDir);
-    LoadChannelMasks(settings, *loran, *always, listDir);
-  }
-
-  auto slots = std::make_unique<DecodeSlotTable>();
-  auto chain = std::make_unique<ReceiveChain>(settings, table.get(), loran.get(), always.get(),
-                                              slots.get(), nullptr);
   CollectingOutput output(options.all, !settings.myLocator.empty(), StartTimeFromName(path),
                           &result);
   ResultsOptions resultsOptions;
   resultsOptions.writeFiles = false;
+  const std::string listDir = options.lists ? *options.lists : std::string();
   resultsOptions.folder = listDir;
-  ResultsProcessor results(Program::kConsole, settings, *table, *always, *slots, output, nullptr,
-                           resultsOptions);
-
-  chain->StartRun();
-  const int n = chain->BlockSize();
-  long blocks = 0;
-  while (wav.read(chain->BlockBuffer(), chain->BlockBuffer(), n) == n) {
-    chain->ProcessBlock(kTimeBase + static_cast<double>(blocks), true);
-    ++blocks;
-    results.Tick(kTimeBase + static_cast<int>(blocks), chain->inputLevel(), true);
-  }
-  results.Flush(kTimeBase + static_cast<int>(blocks));
+  Receiver receiver(Program::kConsole, settings, output, nullptr, resultsOptions);
+  if (options.lists) receiver.LoadLists(listDir);
+  const long blocks = receiver.DecodeRecording(wav, kTimeBase);
   wav.close();
 
   result.ok = true;
@@ -476,7 +453,7 @@ int main(int argc, char** argv) {
     }
   }
   if (options.center) {
-    settings.bandStartHz = std::clamp(*options.center - 50, 350.0, 23000.0);
+    settings.bandStartHz = Receiver::BandStartForCentre(*options.center);
   }
   if (options.dial) settings.dialHz = *options.dial;
   if (options.depth) {
