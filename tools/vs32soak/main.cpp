@@ -31,15 +31,9 @@
 #include <vector>
 
 #include "audio/sound_device.h"
-#include "audio/wav_file.h"
-#include "config/known_calls.h"
-#include "config/list_files.h"
 #include "config/settings.h"
-#include "engine/decode_slots.h"
 #include "engine/frame_codec.h"
-#include "engine/receive_chain.h"
-#include "engine/receive_worker.h"
-#include "report/results.h"
+#include "receiver/receiver.h"
 
 using namespace vs32;
 
@@ -375,31 +369,24 @@ int main(int argc, char** argv) {
   settings.decodeAfterWarmup = !o.plainChecks;
   settings.learnSameFrequency = !o.plainChecks;
 
-  auto knownCalls = std::make_unique<KnownCallTable>();
-  auto loranMask = std::make_unique<ChannelMask>();
-  auto alwaysMask = std::make_unique<ChannelMask>();
-  auto slots = std::make_unique<DecodeSlotTable>();
-  const int listed = LoadKnownCalls(*knownCalls, settings.myLocator, folder);
-  LoadChannelMasks(settings, *loranMask, *alwaysMask, folder);
-
   QuietEvents events;
   SoundDevice sound(&events);
-  WavFile wav;
-  auto chain = std::make_unique<ReceiveChain>(settings, knownCalls.get(), loranMask.get(),
-                                              alwaysMask.get(), slots.get(), &events);
-  ReceiveWorker worker(*chain, sound, wav, &events);
   CountingOutput output(sent);
   CountingSpots spots(sent, settings.myCall);
   ResultsOptions resultsOptions;
   resultsOptions.folder = folder;
-  ResultsProcessor results(Program::kConsole, settings, *knownCalls, *alwaysMask, *slots, output,
-                           &spots, resultsOptions);
-  // Blocks are stamped with audio time: second `runStart + blocks` of the audio.
+  Receiver receiver(Program::kConsole, settings, output, &events, resultsOptions);
+  const int listed = receiver.LoadLists(folder);
+  receiver.SetSpotSender(&spots);
+  receiver.AttachSound(sound);
+  // Blocks and results are stamped with audio time: second `runStart + blocks` of the audio.
   std::atomic<long> runStartSecond{0};
-  worker.setClock(
-      [&] { return static_cast<double>(kAudioEpoch + runStartSecond.load() + worker.blocks()); });
-  auto audioNow = [&] { return static_cast<int>(kAudioEpoch + runStartSecond + worker.blocks()); };
-  results.EnsureLog();
+  receiver.SetClock(
+      [&] { return static_cast<double>(kAudioEpoch + runStartSecond.load() + receiver.blocks()); });
+  auto audioNow = [&] { return receiver.Now(); };
+  KnownCallTable& knownCalls = receiver.knownCalls();
+  DecodeSlotTable& slots = receiver.slots();
+  receiver.results().EnsureLog();
 
   std::printf(
       "vs32soak: %.1f h of audio, a frame every %.0f min (%zu frames), restart every "
@@ -415,17 +402,17 @@ int main(int argc, char** argv) {
   const long restartEvery = std::max(1L, std::lround(o.restartHours * 3600));
   Memory first{};
   int maxPending = 0;
-  int maxKnown = knownCalls->size();
+  int maxKnown = knownCalls.size();
   int runs = 0;
   std::vector<std::pair<double, double>> runSpans;  // audio seconds of each run
 
   auto tickResults = [&] {
-    results.Tick(audioNow(), chain->inputLevel());
-    maxPending = std::max(maxPending, slots->PendingCount());
-    maxKnown = std::max(maxKnown, knownCalls->size());
+    receiver.ResultsTick(receiver.chain().inputLevel());
+    maxPending = std::max(maxPending, slots.PendingCount());
+    maxKnown = std::max(maxKnown, knownCalls.size());
   };
   auto waitUntilConsumed = [&](long blocksInRun) {
-    while (worker.blocks() < blocksInRun) {
+    while (receiver.blocks() < blocksInRun) {
       tickResults();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -437,7 +424,7 @@ int main(int argc, char** argv) {
     if (second == runStart) {
       runStartSecond = runStart;
       sound.openInputBuffers(kRate, 16, 1, kRate);
-      worker.Start();
+      receiver.Start();
       ++runs;
     }
     synth.Render(second, block);
@@ -463,8 +450,7 @@ int main(int argc, char** argv) {
       // Let the worker finish what it was given, report what is pending, and
       // start the next run afresh (a run starts with empty histories and slots).
       waitUntilConsumed(second + 1 - runStart);
-      worker.Stop();
-      results.Flush(audioNow());
+      receiver.Stop();  // and reports what is pending
       runSpans.emplace_back(static_cast<double>(runStart), static_cast<double>(second + 1));
       runStart = second + 1;
       const double elapsed =
@@ -524,11 +510,11 @@ int main(int argc, char** argv) {
       "end (%+ld kB since 1 h), peak %ld kB\n",
       atStart.rssKb, first.rssKb, last.rssKb, last.rssKb - first.rssKb, last.peakKb);
   std::printf("decode slots: at most %d in use, %d left at the end\n", maxPending,
-              slots->PendingCount());
+              slots.PendingCount());
   std::printf(
       "known calls: %d listed, %d at most, %d at the end (%d or fewer expected: %ld "
       "unmatched decodes)\n",
-      listed, maxKnown, knownCalls->size(), mostKnown, output.unmatched);
+      listed, maxKnown, knownCalls.size(), mostKnown, output.unmatched);
   std::printf("spots: %ld uploaded to the stand-in\n", spots.spots);
   std::printf("warnings: %d, write failures: %ld\n", events.warnings.load(), output.writeFailures);
 
@@ -544,7 +530,7 @@ int main(int argc, char** argv) {
   const bool keptDecoding = o.noiseOnly
                                 ? output.phantomLearnt + output.phantomShown + spots.phantoms == 0
                                 : decodable > 0 && decoded * 10 >= decodable * 9;
-  const bool noLeaks = slots->PendingCount() == 0 && knownCalls->size() <= mostKnown &&
+  const bool noLeaks = slots.PendingCount() == 0 && knownCalls.size() <= mostKnown &&
                        last.rssKb - first.rssKb < 16 * 1024;
   std::printf("result: %s\n", keptDecoding && noLeaks ? "healthy" : "NOT healthy");
   return keptDecoding && noLeaks ? 0 : 1;
