@@ -14,9 +14,6 @@
 #include "audio/sound_device.h"
 #include "audio/wav_file.h"
 #include "console/console_texts.h"
-#include "engine/decode_slots.h"
-#include "engine/receive_chain.h"
-#include "engine/receive_worker.h"
 #include "report/decode_log.h"
 #include "report/send_spot.h"
 
@@ -109,7 +106,7 @@ ConsoleApp::~ConsoleApp() {
 }
 
 bool ConsoleApp::workerLooping() const {
-  return worker_ && worker_->workerRunning();
+  return receiver_ && receiver_->workerLooping();
 }
 
 int ConsoleApp::StopAfterMessage(int exitCode) {
@@ -187,15 +184,9 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
   if (!options_.stdinInput) OpenSound(deviceText);
   sound_->openOutput(12000, 16, 1, 12000);
 
-  // 8. WAV reader.
-  wav_ = std::make_unique<WavFile>();
-
-  // 9. Station lists.
-  knownCalls_ = std::make_unique<KnownCallTable>();
-  loranMask_ = std::make_unique<ChannelMask>();
-  alwaysDecodeMask_ = std::make_unique<ChannelMask>();
-  LoadKnownCalls(*knownCalls_, settings_.myLocator);
-  LoadChannelMasks(settings_, *loranMask_, *alwaysDecodeMask_);
+  // 8, 9. The receiver (its WAV reader among its parts) and the station lists.
+  receiver_ = std::make_unique<Receiver>(Program::kConsole, settings_, output_, &events_);
+  receiver_->LoadLists();
 
   // 10. Dial, centre and peak spacing.
   screen_.PrintAt(1, kStationRow, StationLine(settings_));
@@ -219,15 +210,10 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
       std::string(kConsoleSeparator) + std::string(kConsoleColumns) + std::string(kConsoleDashes));
 
   // 13. Decode log; audio on standard input.
-  slots_ = std::make_unique<DecodeSlotTable>();
-  spotSender_ =
-      std::make_unique<ReporterSpotSender>(*reporter_, record_, settings_, Program::kConsole);
-  results_ =
-      std::make_unique<ResultsProcessor>(Program::kConsole, settings_, *knownCalls_,
-                                         *alwaysDecodeMask_, *slots_, output_, spotSender_.get());
+  receiver_->UseReporter(*reporter_, record_);
   if (options_.json) output_.SetJson(options_.stdinInput ? "-" : "", argument);
   std::string logError;
-  if (results_->EnsureLog(&logError) == LogCreation::kFailed) screen_.Warning(logError);
+  if (receiver_->results().EnsureLog(&logError) == LogCreation::kFailed) screen_.Warning(logError);
   if (options_.stdinInput && !OpenStandardInput()) {
     if (stop_.requested()) {
       Shutdown(false);
@@ -237,22 +223,16 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
   }
 
   // 14. Receive worker.
-  chain_ = std::make_unique<ReceiveChain>(settings_, knownCalls_.get(), loranMask_.get(),
-                                          alwaysDecodeMask_.get(), slots_.get(), &events_);
-  worker_ = std::make_unique<ReceiveWorker>(*chain_, *sound_, *wav_, &events_);
-  worker_->SetLiveSource(pipe_.get());
+  receiver_->AttachSound(*sound_);
   // Tries again from now on (not before: a run that stops for its settings
   // would promise a try it never makes).
   if (retry_) retry_->Started(sound_->inputOpen(), SoundRetry::Clock::now());
-  worker_->Start();
+  receiver_->Start(pipe_.get());
   workerStarted_.store(true, std::memory_order_release);
   notify_.Ready(StatusText(Figures(false)));
 
   // 15. The station's own spot.
-  if (settings_.uploadSpots) {
-    spotSender_->Send(settings_.myCall, settings_.myLocator,
-                      static_cast<float>(settings_.dialHz + settings_.bandStartHz + 50), 0.0f);
-  }
+  receiver_->SendOwnSpot(0.0f);
 
   // 16. The WAV file of the command line.
   if (!argument.empty() && !StartWav(argument)) return StopAfterMessage(1);
@@ -260,10 +240,9 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
   // 17.
   MainLoop();
   int exitCode = 0;
-  if (worker_->inputEnded()) {
+  if (receiver_->inputEnded()) {
     // The last decodes first, then the word on why the program ends.
-    worker_->Stop();
-    results_->Flush(static_cast<int>(std::time(nullptr)));
+    receiver_->Stop();
     const std::string error = pipe_ ? pipe_->error() : std::string();
     if (error.empty()) {
       screen_.Message("End of input");
@@ -272,9 +251,9 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
       exitCode = 1;
     }
   }
-  notify_.Stopping(!worker_->inputEnded() ? "stopped"
-                   : exitCode == 0        ? "end of input"
-                                          : "input failed");
+  notify_.Stopping(!receiver_->inputEnded() ? "stopped"
+                   : exitCode == 0          ? "end of input"
+                                            : "input failed");
   Shutdown(true);
   return exitCode;
 }
@@ -331,7 +310,7 @@ bool ConsoleApp::StartWav(const std::string& path) {
   // line names the path once, as typed.
   if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
     std::fclose(file);
-    if (worker_->StartWav(path, &error)) {
+    if (receiver_->StartWav(path, &error)) {
       screen_.Message(ProcessingFileMessage(path));
       return true;
     }
@@ -347,9 +326,9 @@ bool ConsoleApp::StartWav(const std::string& path) {
 StatusFigures ConsoleApp::Figures(bool input) const {
   StatusFigures f;
   f.input = input;
-  if (chain_) {
-    f.inputLevel = chain_->inputLevel();
-    f.peaks = chain_->peakCount();
+  if (receiver_) {
+    f.inputLevel = receiver_->chain().inputLevel();
+    f.peaks = receiver_->chain().peakCount();
   }
   f.decodes = output_.decodes();
   if (reporter_) {
@@ -357,7 +336,7 @@ StatusFigures ConsoleApp::Figures(bool input) const {
     f.spotsSent = counters.spotsSent;
     f.spotsQueued = counters.spotsQueued;
   }
-  if (knownCalls_) f.knownCalls = knownCalls_->size();
+  if (receiver_) f.knownCalls = receiver_->knownCalls().size();
   return f;
 }
 
@@ -371,7 +350,7 @@ void ConsoleApp::MainLoop() {
   Clock::time_point nextServiceStatus = Clock::now() + kServiceStatusPeriod;
   while (!stop_.requested()) {
     const Clock::time_point now = Clock::now();
-    const long blocks = worker_->blocks();
+    const long blocks = receiver_->blocks();
     if (blocks != lastBlocks) {
       if (lastBlocks >= 0 || blocks > 0) lastBlockAt = now;
       lastBlocks = blocks;
@@ -379,10 +358,10 @@ void ConsoleApp::MainLoop() {
     const bool input = now - lastBlockAt < kInputSilence;
     // Without audio the worker's level is a start value, not a measurement:
     // nothing to report in the station's own spots.
-    results_->Tick(static_cast<int>(std::time(nullptr)), input ? chain_->inputLevel() : 0.0f,
-                   worker_->wavInput());
-    if (worker_->inputEnded()) return;
-    if (retry_) retry_->Poll(now, worker_->wavInput());
+    const ReceiveChain& chain = receiver_->chain();
+    receiver_->ResultsTick(input ? chain.inputLevel() : 0.0f);
+    if (receiver_->inputEnded()) return;
+    if (retry_) retry_->Poll(now, receiver_->wavInput());
     notify_.Poll(now, blocks);
     if (now >= nextServiceStatus) {
       notify_.Status(StatusText(Figures(input)));
@@ -398,12 +377,12 @@ void ConsoleApp::MainLoop() {
       if (stop_.WaitFor(kSpinnerStep)) return;
     }
     screen_.ShowLive(kPeaksColumn, kSummaryRow,
-                     std::string_view(buf, FormatPeaks(buf, sizeof buf, chain_->peakCount())));
+                     std::string_view(buf, FormatPeaks(buf, sizeof buf, chain.peakCount())));
     if (!input) {
       screen_.ShowLive(kLevelColumn, kStationRow, kNoInputField);
       continue;
     }
-    const size_t n = FormatLevel(buf, sizeof buf, chain_->inputLevel(), chain_->blankedCount());
+    const size_t n = FormatLevel(buf, sizeof buf, chain.inputLevel(), chain.blankedCount());
     if (n > 0) screen_.ShowLive(kLevelColumn, kStationRow, std::string_view(buf, n));
   }
 }
@@ -411,13 +390,10 @@ void ConsoleApp::MainLoop() {
 void ConsoleApp::Shutdown(bool mainLoopRan) {
   if (shutDown_) return;
   shutDown_ = true;
-  if (worker_) worker_->Stop();
   // Decodes from the last seconds are still waiting to go quiet; with the
   // worker stopped they are final, so they are shown, logged and spotted now.
-  if (mainLoopRan && results_) results_->Flush(static_cast<int>(std::time(nullptr)));
-  worker_.reset();
-  chain_.reset();
-  if (wav_) wav_->close();
+  // (A run stopped before the main loop began is dropped.)
+  if (receiver_) receiver_->Stop(mainLoopRan);
   if (sound_) {
     sound_->closeInput();
     sound_->closeOutput();

@@ -35,17 +35,14 @@
 #include "console/service_notify.h"
 #include "console/sound_retry.h"
 #include "engine/receiver_events.h"
+#include "receiver/receiver.h"
 #include "report/psk_reporter.h"
 #include "report/results.h"
 
 namespace vs32 {
 
 class SoundDevice;
-class WavFile;
 class PipeSource;
-class ReceiveChain;
-class ReceiveWorker;
-class DecodeSlotTable;
 
 // Where the program talks to and which settings file it picks.
 struct ConsoleIo {
@@ -123,7 +120,7 @@ class ConsoleApp {
   const std::filesystem::path& iniPath() const { return iniPath_; }
   const SpotReporter* reporter() const { return reporter_.get(); }
   // Set before workerStarted() turns true.
-  DecodeSlotTable* slots() const { return slots_.get(); }
+  DecodeSlotTable* slots() const { return receiver_ ? &receiver_->slots() : nullptr; }
   // Once workerStarted(): true when the worker's run has begun (its slot table
   // cleared) and it reads input.
   bool workerLooping() const;
@@ -154,19 +151,12 @@ class ConsoleApp {
 
   std::unique_ptr<SpotReporter> reporter_;
   ReporterRecord record_{};
-  std::unique_ptr<ReporterSpotSender> spotSender_;
   std::unique_ptr<SoundDevice> sound_;
   std::unique_ptr<SoundRetry> retry_;
   std::unique_ptr<PipeSource> pipe_;
   ServiceNotify notify_;
-  std::unique_ptr<WavFile> wav_;
-  std::unique_ptr<KnownCallTable> knownCalls_;
-  std::unique_ptr<ChannelMask> loranMask_;
-  std::unique_ptr<ChannelMask> alwaysDecodeMask_;
-  std::unique_ptr<DecodeSlotTable> slots_;
-  std::unique_ptr<ReceiveChain> chain_;
-  std::unique_ptr<ReceiveWorker> worker_;
-  std::unique_ptr<ResultsProcessor> results_;
+  // Reads sound_ or pipe_: made after them, so it goes first.
+  std::unique_ptr<Receiver> receiver_;
 };
 
 }  // namespace vs32

@@ -101,8 +101,9 @@ class Receiver {
   // standard input), or the sound card when null. No effect while running.
   void Start(BlockSource* live = nullptr);
   // Stops the run and waits for the worker; then every decode still waiting to
-  // go quiet is final, so it is reported at once. No effect when not running.
-  void Stop();
+  // go quiet is final, so it is reported at once (unless `reportPending` is
+  // false: a run abandoned at start-up). No effect when not running.
+  void Stop(bool reportPending = true);
   // Stop, then Start with the same live source: a run with the current settings.
   void Restart();
   // The WAV command (see ReceiveWorker::StartWav).

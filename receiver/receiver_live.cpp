@@ -22,9 +22,10 @@ void Receiver::Start(BlockSource* live) {
   worker_->Start();
 }
 
-void Receiver::Stop() {
+void Receiver::Stop(bool reportPending) {
   if (!worker_ || !worker_->running()) return;
   worker_->Stop();
+  if (!reportPending) return;
   // The next run starts with an empty slot table, and closing ends them all:
   // decodes still waiting to go quiet are final now, so they are reported.
   results_->Flush(Now());
