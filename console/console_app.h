@@ -120,7 +120,7 @@ class ConsoleApp {
   const std::filesystem::path& iniPath() const { return iniPath_; }
   const SpotReporter* reporter() const { return reporter_.get(); }
   // Set before workerStarted() turns true.
-  DecodeSlotTable* slots() const { return receiver_ ? &receiver_->slots() : nullptr; }
+  DecodeSlotTable* slots() const { return receiver_ ? &receiver_->decodeSlots() : nullptr; }
   // Once workerStarted(): true when the worker's run has begun (its slot table
   // cleared) and it reads input.
   bool workerLooping() const;

@@ -128,6 +128,10 @@ TForm1::TForm1(FormEnvironment environment, QWidget* parent)
       environment_(std::move(environment)),
       events_(std::make_unique<Events>(this)),
       output_(std::make_unique<Output>(this)),
+      sound_(std::make_unique<SoundDevice>(events_.get())),
+      receiver_(std::make_unique<Receiver>(Program::kWindowed, ReceiverSettings(), *output_,
+                                           events_.get())),
+      settings_(receiver_->settings()),
       snapshot_(std::make_unique<DisplaySnapshot>()) {
   setObjectName("Form1");
   setWindowTitle(kWindowCaption);
@@ -135,12 +139,8 @@ TForm1::TForm1(FormEnvironment environment, QWidget* parent)
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   spots_ = std::make_unique<Spots>(this);
-  sound_ = std::make_unique<SoundDevice>(events_.get());
-  chain_ = std::make_unique<ReceiveChain>(settings_, &knownCalls_, &loranMask_, &alwaysDecodeMask_,
-                                          &slots_, events_.get());
-  worker_ = std::make_unique<ReceiveWorker>(*chain_, *sound_, wav_, events_.get());
-  results_ = std::make_unique<ResultsProcessor>(Program::kWindowed, settings_, knownCalls_,
-                                                alwaysDecodeMask_, slots_, *output_, spots_.get());
+  receiver_->SetSpotSender(spots_.get());
+  receiver_->AttachSound(*sound_);
   CreateControls();
   CreateMenus();
   layout()->setSizeConstraint(QLayout::SetFixedSize);  // single fixed border
@@ -505,8 +505,7 @@ void TForm1::FormCreate() {
   OpenSoundInput();
 
   // 4. Station lists and channel masks.
-  LoadKnownCalls(knownCalls_, settings_.myLocator);
-  LoadChannelMasks(settings_, loranMask_, alwaysDecodeMask_);
+  receiver_->LoadLists();
 
   // 5. Status panels.
   ShowBandPanels();
@@ -562,7 +561,7 @@ void TForm1::FormCreate() {
   StoreReporterAddress(reporterRecord_, settings_.reporterHost, settings_.reporterPort);
   if (settings_.uploadSpots) InitializeReporter(reporter_, reporterRecord_);
   std::srand(static_cast<unsigned>(std::time(nullptr)));
-  if (settings_.uploadSpots) SendSelfSpot(0.0f);
+  receiver_->SendOwnSpot(0.0f);
 }
 
 void TForm1::SetMenuFromSettings() {
@@ -699,7 +698,7 @@ bool TForm1::ReloadSettings() {
     MessageBox(BoxIcon::kError, kApplicationTitle, QString::fromStdString(keys.error));
     return false;
   }
-  LoadKnownCalls(knownCalls_, settings_.myLocator);
+  receiver_->ReloadKnownCalls();
   ShowBandPanels();
   // The peak values were re-read: let the menus show what the receiver uses.
   ShowPeakMenus();
@@ -723,38 +722,21 @@ void TForm1::SelectSoundInput(int device) {
   Panels[4]->setText(item->text());
 }
 
-void TForm1::AppendFrequencyLine(const char* fileName) {
-  // A list that does not exist is not created here.
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(fileName, error)) return;
-  std::FILE* file = std::fopen(fileName, "a");
-  if (file == nullptr) return;
-  const float frequency = static_cast<float>(ChannelFrequency(selectedChannel_));
-  std::fprintf(file, "\n%.3f", frequency);
-  std::fclose(file);
-}
-
 void TForm1::AddthisfrequencytoIgnoreList1Click() {
-  AppendFrequencyLine("loran_lines.txt");
+  Receiver::AppendFrequencyLine("loran_lines.txt", ChannelFrequency(selectedChannel_));
 }
 
 void TForm1::Alwaysdecodethisfrequency1Click() {
-  AppendFrequencyLine("freq_list.txt");
+  Receiver::AppendFrequencyLine("freq_list.txt", ChannelFrequency(selectedChannel_));
 }
 
 void TForm1::Cleanupknowlist1Click() {
-  const int removed = CleanUpKnownList(knownCalls_);
+  const int removed = CleanUpKnownList(receiver_->knownCalls());
   Panels[4]->setText(QString::number(removed) + " items deleted");
 }
 
 void TForm1::Setupanothersettings1Click() {
   form2_->Open(settings_);
-}
-
-bool TForm1::SendSelfSpot(float reportDb) {
-  if (!settings_.uploadSpots || wavInput()) return false;
-  const float frequency = static_cast<float>(settings_.dialHz + settings_.bandStartHz + 50);
-  return spots_->Send(settings_.myCall, settings_.myLocator, frequency, reportDb);
 }
 
 void TForm1::UploadSpot1Click() {
@@ -812,33 +794,30 @@ void TForm1::Image1DblClick() {
 }
 
 bool TForm1::workerRunning() const {
-  return worker_->running();
+  return receiver_->running();
 }
 
 bool TForm1::workerLooping() const {
-  return worker_->workerRunning();
+  return receiver_->workerLooping();
 }
 
 bool TForm1::wavInput() const {
-  return worker_->wavInput();
+  return receiver_->wavInput();
 }
 
 void TForm1::StartWorker() {
   PublishSelection();
-  worker_->Start();
+  receiver_->Start();
 }
 
 void TForm1::StopWorker() {
-  const bool wasRunning = worker_->running();
-  worker_->Stop();
-  // The next run starts with an empty slot table, and closing ends them all:
-  // decodes still waiting to go quiet are final now, so they are reported.
-  if (wasRunning && results_) results_->Flush(static_cast<int>(std::time(nullptr)));
+  // Reports the decodes still waiting to go quiet: they are final now.
+  receiver_->Stop();
 }
 
 void TForm1::PublishSelection() {
-  chain_->selectedChannel.store(selectedChannel_);
-  chain_->channelSelected.store(channelSelected_);
+  receiver_->chain().selectedChannel.store(selectedChannel_);
+  receiver_->chain().channelSelected.store(channelSelected_);
 }
 
 void TForm1::WavEnded() {
@@ -852,7 +831,7 @@ void TForm1::DecodeWAVfile1Click() {
   const QString name = wavChooser_();
   if (name.isEmpty()) return;
   std::string error;
-  if (!worker_->StartWav(name.toStdString(), &error)) {
+  if (!receiver_->StartWav(name.toStdString(), &error)) {
     MessageBox(BoxIcon::kWarning, "WAV error", QString::fromStdString(error));
     return;
   }
@@ -871,9 +850,10 @@ void TForm1::ShowCapture(int channel, const std::string& call, const std::string
 void TForm1::Timer1Timer() {
   QElapsedTimer clock;
   clock.start();
-  chain_->Snapshot(snapshot_.get());
+  receiver_->chain().Snapshot(snapshot_.get());
   const DisplaySnapshot& d = *snapshot_;
-  for (int k = 0; k < kChannels; ++k) holds_[k] = slots_.hold(k);
+  const DecodeSlotTable& slotTable = receiver_->decodeSlots();
+  for (int k = 0; k < kChannels; ++k) holds_[k] = slotTable.hold(k);
 
   if (Oscillogramm1->isChecked()) {
     if (channelSelected_) {
@@ -890,7 +870,7 @@ void TForm1::Timer1Timer() {
     marks.channelView = channelSelected_;
     marks.selectedChannel = selectedChannel_;
     marks.ignoreLoran = IgnoreLoran1->isChecked();
-    marks.loranMask = loranMask_.data();
+    marks.loranMask = receiver_->loranMask().data();
     marks.decodeHold = holds_.data();
     marks.peakFlags = d.peakFlags.data();
     DrawSpectrum(Image2->picture(), d.spectrum.data(), d.channelPower.data(), scale, marks);
@@ -903,7 +883,7 @@ void TForm1::Timer1Timer() {
 
   // Logging, captures and uploads report their own failures; a tick never stops.
   try {
-    results_->Tick(static_cast<int>(std::time(nullptr)), d.inputLevel, wavInput());
+    receiver_->ResultsTick(d.inputLevel);
   } catch (const std::exception&) {
   }
 

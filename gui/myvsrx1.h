@@ -23,16 +23,11 @@
 #include <vector>
 
 #include "audio/sound_device.h"
-#include "audio/wav_file.h"
-#include "config/known_calls.h"
-#include "config/list_files.h"
 #include "config/settings.h"
-#include "engine/decode_slots.h"
-#include "engine/receive_chain.h"
-#include "engine/receive_worker.h"
 #include "engine/receiver_events.h"
 #include "gui/image_view.h"
 #include "gui/message_box.h"
+#include "receiver/receiver.h"
 #include "report/psk_reporter.h"
 #include "report/results.h"
 #include "report/send_spot.h"
@@ -115,8 +110,8 @@ class TForm1 : public QMainWindow {
 
   ReceiverSettings& settings() { return settings_; }
   const std::filesystem::path& iniPath() const { return iniPath_; }
-  KnownCallTable& knownCalls() { return knownCalls_; }
-  DecodeSlotTable& decodeSlots() { return slots_; }
+  KnownCallTable& knownCalls() { return receiver_->knownCalls(); }
+  DecodeSlotTable& decodeSlots() { return receiver_->decodeSlots(); }
   TForm2* form2() { return form2_; }
   bool channelSelected() const { return channelSelected_; }
   int selectedChannel() const { return selectedChannel_; }
@@ -198,8 +193,6 @@ class TForm1 : public QMainWindow {
   void StartWorker();
   void StopWorker();
   void ShowPendingBoxes();
-  void AppendFrequencyLine(const char* fileName);
-  bool SendSelfSpot(float reportDb);
   void ShowCapture(int channel, const std::string& call, const std::string& path,
                    const std::string& caption);
   void WavEnded();
@@ -208,23 +201,16 @@ class TForm1 : public QMainWindow {
 
   FormEnvironment environment_;
   std::filesystem::path iniPath_;
-  ReceiverSettings settings_;
-  KnownCallTable knownCalls_;
-  ChannelMask loranMask_{};
-  ChannelMask alwaysDecodeMask_{};
   SpotReporter reporter_;
   ReporterRecord reporterRecord_{};
-  // The receive side, in the order it is built; the worker goes first when
-  // the window is destroyed.
+  // The receive side, in the order it is built; the receiver (with its
+  // worker) goes before the sound device it reads.
   std::unique_ptr<Events> events_;
   std::unique_ptr<Output> output_;
-  std::unique_ptr<Spots> spots_;
   std::unique_ptr<SoundDevice> sound_;
-  WavFile wav_;
-  DecodeSlotTable slots_;
-  std::unique_ptr<ReceiveChain> chain_;
-  std::unique_ptr<ReceiveWorker> worker_;
-  std::unique_ptr<ResultsProcessor> results_;
+  std::unique_ptr<Receiver> receiver_;
+  ReceiverSettings& settings_;  // the receiver's: the menus switch them under the worker
+  std::unique_ptr<Spots> spots_;
   std::unique_ptr<DisplaySnapshot> snapshot_;
   std::array<int, 1230> holds_{};
 

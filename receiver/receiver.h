@@ -59,7 +59,7 @@ class Receiver {
   KnownCallTable& knownCalls() { return *knownCalls_; }
   const ChannelMask& loranMask() const { return *loranMask_; }
   const ChannelMask& alwaysDecodeMask() const { return *alwaysDecodeMask_; }
-  DecodeSlotTable& slots() { return *slots_; }
+  DecodeSlotTable& decodeSlots() { return *slots_; }
   ReceiveChain& chain() { return *chain_; }
   const ReceiveChain& chain() const { return *chain_; }
   ResultsProcessor& results() { return *results_; }

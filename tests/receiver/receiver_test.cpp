@@ -80,7 +80,7 @@ TEST(ReceiverBatch, DecodesOnTheRecordingsClockAndReportsWhatIsPendingAtTheEnd) 
   test::GeneratedSource source(OneStation());
   long firstHeld = 0;  // the block after which the decode first sat in a slot
   const long blocks = r.DecodeRecording(source, kTimeBase, [&](long block) {
-    if (firstHeld == 0 && r.slots().PendingCount() > 0) firstHeld = block;
+    if (firstHeld == 0 && r.decodeSlots().PendingCount() > 0) firstHeld = block;
   });
   EXPECT_EQ(blocks, OneStation().frames / 12000);
   ASSERT_EQ(out.calls, std::vector<std::string>{kCall});
@@ -100,7 +100,7 @@ TEST(ReceiverBatch, DecodesOnTheRecordingsClockAndReportsWhatIsPendingAtTheEnd) 
   EXPECT_EQ(cut, firstHeld + 1);
   ASSERT_EQ(out.calls, (std::vector<std::string>{kCall, kCall}));
   EXPECT_EQ(out.reports[1].reportedAt, kTimeBase + cut);
-  EXPECT_EQ(r.slots().PendingCount(), 0);
+  EXPECT_EQ(r.decodeSlots().PendingCount(), 0);
 }
 
 TEST(ReceiverLive, StopReportsThePendingDecodeAndRestartRunsTheNewSettings) {
@@ -113,13 +113,13 @@ TEST(ReceiverLive, StopReportsThePendingDecodeAndRestartRunsTheNewSettings) {
   r.Start(&source);
   ASSERT_TRUE(WaitFor(ranToTheEnd));
   // No results pass has run: the decode waits in its slot until the stop.
-  EXPECT_EQ(r.slots().PendingCount(), 1);
+  EXPECT_EQ(r.decodeSlots().PendingCount(), 1);
   EXPECT_TRUE(rig.output.calls.empty());
   r.Stop();
   EXPECT_FALSE(r.running());
   ASSERT_EQ(rig.output.calls, std::vector<std::string>{kCall});
   EXPECT_EQ(rig.output.reports[0].reportedAt, kTimeBase + r.blocks());
-  EXPECT_EQ(r.slots().PendingCount(), 0);
+  EXPECT_EQ(r.decodeSlots().PendingCount(), 0);
   r.Stop();  // a second stop reports nothing more
   EXPECT_EQ(rig.output.calls.size(), 1u);
 

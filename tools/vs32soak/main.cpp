@@ -385,7 +385,7 @@ int main(int argc, char** argv) {
       [&] { return static_cast<double>(kAudioEpoch + runStartSecond.load() + receiver.blocks()); });
   auto audioNow = [&] { return receiver.Now(); };
   KnownCallTable& knownCalls = receiver.knownCalls();
-  DecodeSlotTable& slots = receiver.slots();
+  DecodeSlotTable& slots = receiver.decodeSlots();
   receiver.results().EnsureLog();
 
   std::printf(
