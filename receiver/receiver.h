@@ -58,7 +58,7 @@ class Receiver {
   const ReceiverSettings& settings() const { return settings_; }
   KnownCallTable& knownCalls() { return *knownCalls_; }
   const ChannelMask& loranMask() const { return *loranMask_; }
-  const ChannelMask& alwaysDecodeMask() const { return *alwaysDecodeMask_; }
+  ChannelMask& alwaysDecodeMask() { return *alwaysDecodeMask_; }
   DecodeSlotTable& decodeSlots() { return *slots_; }
   ReceiveChain& chain() { return *chain_; }
   const ReceiveChain& chain() const { return *chain_; }

@@ -17,6 +17,7 @@
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/receive_chain.h"
+#include "receiver/receiver.h"
 #include "report/results.h"
 #include "support/test_support.h"
 
@@ -75,8 +76,8 @@ bool SameSlot(const DecodeSlot& a, const DecodeSlot& b) {
          a.result == b.result;
 }
 
-// Runs `wavPath` through a fresh chain and the batch decoder's results
-// processing (no files written), at most `maxBlocks` blocks.
+// Runs `wavPath` through a fresh receiver's batch path, as the batch decoder
+// does (no files written), at most `maxBlocks` blocks.
 ChainFigures RunChain(const std::string& wavPath, ReceiverSettings settings,
                       const std::string& listDir, long maxBlocks = 1L << 30) {
   ChainFigures f;
@@ -86,45 +87,32 @@ ChainFigures RunChain(const std::string& wavPath, ReceiverSettings settings,
     ADD_FAILURE() << wavPath << ": " << wav.error();
     return f;
   }
-  auto table = std::make_unique<KnownCallTable>();
-  auto loran = std::make_unique<ChannelMask>();
-  auto always = std::make_unique<ChannelMask>();
-  loran->fill(0);
-  always->fill(0);
-  if (!listDir.empty()) {
-    LoadKnownCalls(*table, settings.myLocator, listDir);
-    LoadChannelMasks(settings, *loran, *always, listDir);
-  }
-  auto slots = std::make_unique<DecodeSlotTable>();
-  auto chain = std::make_unique<ReceiveChain>(settings, table.get(), loran.get(), always.get(),
-                                              slots.get(), nullptr);
   CollectDecodes output(&f.decodes);
   ResultsOptions options;
   options.writeFiles = false;
   options.folder = listDir;
-  ResultsProcessor results(Program::kConsole, settings, *table, *always, *slots, output, nullptr,
-                           options);
+  Receiver receiver(Program::kConsole, settings, output, nullptr, options);
+  if (!listDir.empty()) receiver.LoadLists(listDir);
+  const DecodeSlotTable& slots = receiver.decodeSlots();
+  const ReceiveChain* chain = &receiver.chain();
 
   std::vector<DecodeSlot> seen(DecodeSlotTable::kSlots);
-  chain->StartRun();
-  const int n = chain->BlockSize();
   f.slotTraceHash = kFnvBasis;
-  while (f.blocks < maxBlocks && wav.read(chain->BlockBuffer(), chain->BlockBuffer(), n) == n) {
-    chain->ProcessBlock(kTimeBase + static_cast<double>(f.blocks), true);
-    ++f.blocks;
-    for (int i = 0; i < DecodeSlotTable::kSlots; ++i) {
-      const DecodeSlot s = slots->Peek(i);
-      if (s.used && !SameSlot(s, seen[i])) {
-        const std::string line = SlotLine(i, s);
-        f.slotTrace += line;
-        f.slotTraceHash = Fnv1a(f.slotTraceHash, line.data(), line.size());
-        ++f.slotChanges;
-      }
-      seen[i] = s;
-    }
-    results.Tick(kTimeBase + static_cast<int>(f.blocks), chain->inputLevel(), true);
-  }
-  results.Flush(kTimeBase + static_cast<int>(f.blocks));
+  f.blocks = receiver.DecodeRecording(
+      wav, kTimeBase,
+      [&](long) {
+        for (int i = 0; i < DecodeSlotTable::kSlots; ++i) {
+          const DecodeSlot s = slots.Peek(i);
+          if (s.used && !SameSlot(s, seen[i])) {
+            const std::string line = SlotLine(i, s);
+            f.slotTrace += line;
+            f.slotTraceHash = Fnv1a(f.slotTraceHash, line.data(), line.size());
+            ++f.slotChanges;
+          }
+          seen[i] = s;
+        }
+      },
+      maxBlocks);
 
   f.powerHash = kFnvBasis;
   f.signHash = kFnvBasis;

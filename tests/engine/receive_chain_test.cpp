@@ -17,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "receiver/receiver.h"
 #include "support/allocation_counter.h"
 
 namespace vs32 {
@@ -24,23 +25,30 @@ namespace {
 
 constexpr int kEntries = kNewestEntry + 1;  // history entries in use
 
-// A chain with its own settings, masks and slot table.
+// A chain with its own settings, masks and slot table: a receiver's, driven
+// here block by block.
 struct Rig {
-  ReceiverSettings settings = DefaultSettings(Program::kConsole);
-  std::unique_ptr<KnownCallTable> table = std::make_unique<KnownCallTable>();
-  std::unique_ptr<ChannelMask> loran = std::make_unique<ChannelMask>();
-  std::unique_ptr<ChannelMask> always = std::make_unique<ChannelMask>();
-  std::unique_ptr<DecodeSlotTable> slots = std::make_unique<DecodeSlotTable>();
-  std::unique_ptr<ReceiveChain> chain;
+  ResultsOutput output;
+  std::unique_ptr<Receiver> receiver;
+  ReceiverSettings& settings;
+  KnownCallTable* table;
+  ChannelMask* always;
+  DecodeSlotTable* slots;
+  ReceiveChain* chain;
   std::mt19937 rng{11};
 
-  explicit Rig(double bandStartHz = 1450) {
+  explicit Rig(double bandStartHz = 1450)
+      : receiver(std::make_unique<Receiver>(Program::kConsole, Settings(bandStartHz), output)),
+        settings(receiver->settings()),
+        table(&receiver->knownCalls()),
+        always(&receiver->alwaysDecodeMask()),
+        slots(&receiver->decodeSlots()),
+        chain(&receiver->chain()) {}
+  static ReceiverSettings Settings(double bandStartHz) {
+    ReceiverSettings settings = DefaultSettings(Program::kConsole);
     settings.bandStartHz = bandStartHz;
     ComputeDerived(settings);
-    loran->fill(0);
-    always->fill(0);
-    chain = std::make_unique<ReceiveChain>(settings, table.get(), loran.get(), always.get(),
-                                           slots.get(), nullptr);
+    return settings;
   }
   // Noise plus a carrier in the band, at the block size of the path.
   void NoiseBlock(float amplitude = 0.2f) {
@@ -178,7 +186,7 @@ class ReceiveChainDecoderView : public ::testing::Test {
     seen = &record;
     rig.settings.minPeakSpacing = 615;  // the spectrum itself picks no channel
     rig.settings.ultraDeepDecoder = true;
-    watched = rig.chain.get();
+    watched = rig.chain;
     rig.chain->setDecoder(&RecordingDecoder);
   }
   void TearDown() override {
