@@ -113,7 +113,8 @@ class Receiver {
   // The run has begun (its slot table cleared) and reads input.
   bool workerLooping() const;
   bool wavInput() const;
-  // The live source has ended or failed.
+  // The live source has ended or failed (still true after the stop, until the
+  // next run's loop begins).
   bool inputEnded() const;
   // Blocks processed in the current run.
   long blocks() const;
