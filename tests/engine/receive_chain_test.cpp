@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/allocation_counter.h"
+#include "support/reference_filters.h"
 
 namespace vs32 {
 namespace {
