@@ -407,20 +407,18 @@ void ReceiveChain::Tick(double tickSeconds, bool fromWav) {
 
     if (slots_) slots_->CountDownHold(c);
 
-    char call[8] = {};
-    float ebNo = -100.0f;
-    int attempts = 0;
-    DecodeStatus status = 0;
+    DecodeResult decoded;
     if (peakFlags_[c] != 0 && c > 0 && c < kChannels - 1) {
       options.historyHalfFull = historyHalfFull_;
-      status = decoder_(&powerRing_[RingOffset(c) + now], &powerRing_[RingOffset(c - 1) + now],
-                        &powerRing_[RingOffset(c + 1) + before], &signRing_[RingOffset(c) + now],
-                        call, &ebNo, &attempts, depth, options);
+      decoded = decoder_(&powerRing_[RingOffset(c) + now], &powerRing_[RingOffset(c - 1) + now],
+                         &powerRing_[RingOffset(c + 1) + before], &signRing_[RingOffset(c) + now],
+                         depth, options);
       ++decoderCalls_;
     }
-    if (slots_ && status != 0) {
-      slots_->AcceptDecode(c, status, call, ebNo, attempts, static_cast<int>(tickSeconds),
-                           spectrum_.data(), settings_.decodeThreshold, fromWav);
+    if (slots_ && decoded.status != 0) {
+      slots_->AcceptDecode(c, decoded.status, decoded.call, decoded.ebNoDb, decoded.attempts,
+                           static_cast<int>(tickSeconds), spectrum_.data(),
+                           settings_.decodeThreshold, fromWav);
     }
   }
 }

@@ -125,9 +125,8 @@ class ReceiveChain {
   int decoderCalls() const { return decoderCalls_; }
 
   // The decoder called at ticks: DecodeFrame unless a test puts another in.
-  using DecodeFunction = DecodeStatus (*)(const float* centre, const float* lower,
-                                          const float* upper, const int8_t* sign, char call[8],
-                                          float* ebNoDb, int* attempts, int depth,
+  using DecodeFunction = DecodeResult (*)(const float* centre, const float* lower,
+                                          const float* upper, const int8_t* sign, int depth,
                                           const DecoderOptions& options);
   void setDecoder(DecodeFunction decoder) { decoder_ = decoder ? decoder : &DecodeFrame; }
 
