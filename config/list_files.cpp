@@ -143,21 +143,21 @@ int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
   const GeoPoint home = LocatorToLatLon(myLocator);
   std::vector<KnownCall> entries;
   entries.reserve(KnownCallTable::kMaxUsed);
-  LoadCallFile(folder / "callsloc.txt", true, home, entries);
-  LoadCallFile(folder / "known_list.txt", false, home, entries);
+  LoadCallFile(folder / kCallsLocFile, true, home, entries);
+  LoadCallFile(folder / kKnownListFile, false, home, entries);
   ReplaceKnownCalls(table, entries);
   return static_cast<int>(entries.size());
 }
 
 void LoadChannelMasks(const ReceiverSettings& settings, ChannelMask& loranMask,
                       ChannelMask& alwaysDecodeMask, const std::filesystem::path& folder) {
-  LoadMask(folder / "loran_lines.txt", settings, loranMask);
-  LoadMask(folder / "freq_list.txt", settings, alwaysDecodeMask);
+  LoadMask(folder / kLoranLinesFile, settings, loranMask);
+  LoadMask(folder / kFrequencyListFile, settings, alwaysDecodeMask);
 }
 
 int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder) {
   // unlink, not remove: a folder of that name is left alone.
-  ::unlink((folder / "known_list.txt").c_str());
+  ::unlink((folder / kKnownListFile).c_str());
   return RemoveCallsWithoutPosition(table);
 }
 

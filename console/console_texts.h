@@ -10,6 +10,7 @@
 
 #include "config/settings.h"
 #include "engine/version.h"
+#include "report/decode_log.h"
 
 namespace vs32 {
 
@@ -22,8 +23,7 @@ inline constexpr std::string_view kEmptyCallMessage =
     "\nPlease set Your CALL and QTH in config file Vs32RxC.ini fields MYCALL and MYQTH\n";
 inline constexpr std::string_view kConsoleSeparator =
     "=======================================================================\n";
-inline constexpr std::string_view kConsoleColumns =
-    "   DATE     TIME     CALL    FREQ      QRB     Eb/No\t  SNR\tDEC   U\n";
+inline constexpr std::string_view kConsoleColumns = kConsoleColumnsLine;
 inline constexpr std::string_view kConsoleDashes =
     "-----------------------------------------------------------------------\n";
 // The spinner's characters, in turn.

@@ -18,8 +18,6 @@ namespace {
 
 constexpr int kChannels = 1230;
 constexpr double kChannelSpacingHz = 0.08130081300813008;  // 100 Hz / 1230 channels
-constexpr const char* kKnownListFile = "known_list.txt";
-constexpr const char* kFrequencyListFile = "freq_list.txt";
 // How far (Hz) a learnt call's second hearing may lie from its first.
 constexpr double kLearnToleranceHz = 2.0;
 
