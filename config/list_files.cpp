@@ -9,6 +9,7 @@
 #include <cmath>
 #include <vector>
 
+#include "config/ascii_case.h"
 #include "config/locator.h"
 
 namespace vs32 {
@@ -116,9 +117,7 @@ bool ParseCallLine(std::string_view line, CallLine& out) {
   const std::string_view locator = NextField(line, pos);
   out.callsign.assign(call.substr(0, 6));
   // Decodes are upper case; a call typed in lower case must still match them.
-  for (char& c : out.callsign) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : out.callsign) c = AsciiUpper(c);
   out.locator.assign(locator.substr(0, 6));
   return true;
 }
