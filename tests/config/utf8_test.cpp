@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string_view>
 
 namespace vs32 {
@@ -14,6 +15,11 @@ struct Utf8Case {
   char32_t value;
   std::size_t length;
 };
+
+// Failures name the bytes in hex.
+void PrintTo(const Utf8Case& c, std::ostream* os) {
+  for (const char b : c.bytes) *os << std::hex << (static_cast<unsigned>(b) & 0xFF) << ' ';
+}
 
 class Utf8Walk : public ::testing::TestWithParam<Utf8Case> {};
 
