@@ -9,6 +9,7 @@
 #include <cmath>
 #include <vector>
 
+#include "config/ascii_case.h"
 #include "config/locator.h"
 
 namespace vs32 {
@@ -116,9 +117,7 @@ bool ParseCallLine(std::string_view line, CallLine& out) {
   const std::string_view locator = NextField(line, pos);
   out.callsign.assign(call.substr(0, 6));
   // Decodes are upper case; a call typed in lower case must still match them.
-  for (char& c : out.callsign) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : out.callsign) c = AsciiUpper(c);
   out.locator.assign(locator.substr(0, 6));
   return true;
 }
@@ -143,21 +142,21 @@ int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
   const GeoPoint home = LocatorToLatLon(myLocator);
   std::vector<KnownCall> entries;
   entries.reserve(KnownCallTable::kMaxUsed);
-  LoadCallFile(folder / "callsloc.txt", true, home, entries);
-  LoadCallFile(folder / "known_list.txt", false, home, entries);
+  LoadCallFile(folder / kCallsLocFile, true, home, entries);
+  LoadCallFile(folder / kKnownListFile, false, home, entries);
   ReplaceKnownCalls(table, entries);
   return static_cast<int>(entries.size());
 }
 
 void LoadChannelMasks(const ReceiverSettings& settings, ChannelMask& loranMask,
                       ChannelMask& alwaysDecodeMask, const std::filesystem::path& folder) {
-  LoadMask(folder / "loran_lines.txt", settings, loranMask);
-  LoadMask(folder / "freq_list.txt", settings, alwaysDecodeMask);
+  LoadMask(folder / kLoranLinesFile, settings, loranMask);
+  LoadMask(folder / kFrequencyListFile, settings, alwaysDecodeMask);
 }
 
 int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder) {
   // unlink, not remove: a folder of that name is left alone.
-  ::unlink((folder / "known_list.txt").c_str());
+  ::unlink((folder / kKnownListFile).c_str());
   return RemoveCallsWithoutPosition(table);
 }
 

@@ -723,11 +723,11 @@ void TForm1::SelectSoundInput(int device) {
 }
 
 void TForm1::AddthisfrequencytoIgnoreList1Click() {
-  Receiver::AppendFrequencyLine("loran_lines.txt", ChannelFrequency(selectedChannel_));
+  Receiver::AppendFrequencyLine(kLoranLinesFile, ChannelFrequency(selectedChannel_));
 }
 
 void TForm1::Alwaysdecodethisfrequency1Click() {
-  Receiver::AppendFrequencyLine("freq_list.txt", ChannelFrequency(selectedChannel_));
+  Receiver::AppendFrequencyLine(kFrequencyListFile, ChannelFrequency(selectedChannel_));
 }
 
 void TForm1::Cleanupknowlist1Click() {

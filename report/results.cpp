@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 
+#include "config/ascii_case.h"
 #include "report/send_spot.h"
 
 namespace vs32 {
@@ -18,8 +19,6 @@ namespace {
 
 constexpr int kChannels = 1230;
 constexpr double kChannelSpacingHz = 0.08130081300813008;  // 100 Hz / 1230 channels
-constexpr const char* kKnownListFile = "known_list.txt";
-constexpr const char* kFrequencyListFile = "freq_list.txt";
 // How far (Hz) a learnt call's second hearing may lie from its first.
 constexpr double kLearnToleranceHz = 2.0;
 
@@ -67,17 +66,6 @@ bool ValidChannel(int channel) {
 int WholeKm(double distanceKm) {
   if (!(distanceKm >= 0) || !std::isfinite(distanceKm)) return -1;
   return static_cast<int>(std::floor(distanceKm));
-}
-
-bool SameCallIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -354,7 +342,7 @@ void ResultsProcessor::AppendKnownList(const char* call) {
     bool listed = false;
     ForEachListLine(path, [&](std::string_view text) {
       CallLine entry;
-      if (ParseCallLine(text, entry) && SameCallIgnoringCase(entry.callsign, call)) listed = true;
+      if (ParseCallLine(text, entry) && EqualIgnoringAsciiCase(entry.callsign, call)) listed = true;
       return !listed;
     });
     if (listed) return;
