@@ -135,7 +135,7 @@ TForm1::TForm1(FormEnvironment environment, QWidget* parent)
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   spots_ = std::make_unique<Spots>(this);
-  sound_ = std::make_unique<SoundDevice>(events_.get());
+  sound_ = std::make_unique<SoundDevice>(ForwardWarnings(events_.get()));
   chain_ = std::make_unique<ReceiveChain>(settings_, &knownCalls_, &loranMask_, &alwaysDecodeMask_,
                                           &slots_, events_.get());
   worker_ = std::make_unique<ReceiveWorker>(*chain_, *sound_, wav_, events_.get());

@@ -69,7 +69,7 @@ struct ReceiverRig {
   std::unique_ptr<ChannelMask> alwaysMask = std::make_unique<ChannelMask>();
   std::unique_ptr<DecodeSlotTable> slots = std::make_unique<DecodeSlotTable>();
   Events events;
-  SoundDevice sound{&events};
+  SoundDevice sound{ForwardWarnings(&events)};
   WavFile wav;
   std::unique_ptr<ReceiveChain> chain = std::make_unique<ReceiveChain>(
       settings, knownCalls.get(), loranMask.get(), alwaysMask.get(), slots.get(), &events);

@@ -383,7 +383,7 @@ int main(int argc, char** argv) {
   LoadChannelMasks(settings, *loranMask, *alwaysMask, folder);
 
   QuietEvents events;
-  SoundDevice sound(&events);
+  SoundDevice sound(ForwardWarnings(&events));
   WavFile wav;
   auto chain = std::make_unique<ReceiveChain>(settings, knownCalls.get(), loranMask.get(),
                                               alwaysMask.get(), slots.get(), &events);
