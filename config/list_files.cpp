@@ -7,9 +7,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <vector>
-
-#include "config/locator.h"
 
 namespace vs32 {
 
@@ -36,25 +33,6 @@ std::string_view NextField(std::string_view line, size_t& pos) {
   if (end == std::string_view::npos) end = line.size();
   pos = end;
   return line.substr(start, end - start);
-}
-
-void LoadCallFile(const std::filesystem::path& path, bool withLocators, const GeoPoint& home,
-                  std::vector<KnownCall>& entries) {
-  ForEachListLine(path, [&](std::string_view text) {
-    if (entries.size() >= static_cast<size_t>(KnownCallTable::kMaxUsed)) return false;
-    CallLine line;
-    if (!ParseCallLine(text, line)) return true;
-    double distanceKm = -1;
-    if (withLocators && !line.locator.empty()) {
-      const GeoPoint station = LocatorToLatLon(line.locator);
-      distanceKm = DistanceKm(station.longitude, station.latitude, home.longitude, home.latitude);
-    } else {
-      line.locator.clear();
-    }
-    entries.emplace_back();
-    FillKnownCall(entries.back(), line.callsign, line.locator, distanceKm);
-    return true;
-  });
 }
 
 void LoadMask(const std::filesystem::path& path, const ReceiverSettings& settings,
@@ -138,27 +116,10 @@ int ParseMaskLine(std::string_view line, double dialHz, double bandStartHz) {
   return static_cast<int>(position);
 }
 
-int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
-                   const std::filesystem::path& folder) {
-  const GeoPoint home = LocatorToLatLon(myLocator);
-  std::vector<KnownCall> entries;
-  entries.reserve(KnownCallTable::kMaxUsed);
-  LoadCallFile(folder / "callsloc.txt", true, home, entries);
-  LoadCallFile(folder / "known_list.txt", false, home, entries);
-  ReplaceKnownCalls(table, entries);
-  return static_cast<int>(entries.size());
-}
-
 void LoadChannelMasks(const ReceiverSettings& settings, ChannelMask& loranMask,
                       ChannelMask& alwaysDecodeMask, const std::filesystem::path& folder) {
   LoadMask(folder / "loran_lines.txt", settings, loranMask);
   LoadMask(folder / "freq_list.txt", settings, alwaysDecodeMask);
-}
-
-int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder) {
-  // unlink, not remove: a folder of that name is left alone.
-  ::unlink((folder / "known_list.txt").c_str());
-  return RemoveCallsWithoutPosition(table);
 }
 
 }  // namespace vs32

@@ -19,7 +19,6 @@
 #include <mutex>
 #include <vector>
 
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/channel_selection.h"
@@ -27,6 +26,7 @@
 #include "engine/decoder.h"
 #include "engine/filters.h"
 #include "engine/fixed_filters.h"
+#include "engine/known_calls.h"
 #include "engine/list_decoder.h"
 #include "engine/receiver_events.h"
 

@@ -24,10 +24,10 @@
 
 #include "audio/sound_device.h"
 #include "audio/wav_file.h"
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
+#include "engine/known_calls.h"
 #include "engine/receive_chain.h"
 #include "engine/receive_worker.h"
 #include "engine/receiver_events.h"

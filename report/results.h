@@ -19,10 +19,10 @@
 #include <string>
 #include <string_view>
 
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
+#include "engine/known_calls.h"
 #include "report/decode_log.h"
 #include "report/psk_reporter.h"
 
