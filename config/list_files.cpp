@@ -13,7 +13,6 @@ namespace vs32 {
 namespace {
 
 constexpr std::string_view kSeparators = " \n\r\t";
-constexpr int kMaskChannels = 1230;
 
 bool IsAsciiDigit(char c) {
   return c >= '0' && c <= '9';
@@ -111,8 +110,8 @@ int ParseMaskLine(std::string_view line, double dialHz, double bandStartHz) {
   if (result.ec != std::errc()) return -1;
   const float f = static_cast<float>(number);
   if (!(f >= 137450 && f <= 137550)) return -1;
-  const double position = std::trunc((f - dialHz - bandStartHz) * 1230 * 0.01);
-  if (!(position >= 0 && position < kMaskChannels)) return -1;
+  const double position = std::trunc(ChannelPosition(f - dialHz - bandStartHz));
+  if (!(position >= 0 && position < kChannels)) return -1;
   return static_cast<int>(position);
 }
 

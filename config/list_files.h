@@ -18,12 +18,13 @@
 #include <string>
 #include <string_view>
 
+#include "config/band_plan.h"
 #include "config/settings.h"
 
 namespace vs32 {
 
 // One flag (0 or 1) per channel. Owned by the front end.
-using ChannelMask = std::array<int, 1230>;
+using ChannelMask = std::array<int, kChannels>;
 
 // Only this part of a line is looked at; the rest of a very long line is ignored.
 inline constexpr size_t kListLineKeep = 4096;
@@ -43,8 +44,8 @@ struct CallLine {
 bool ParseCallLine(std::string_view line, CallLine& out);
 
 // The channel a frequency line marks, or -1: the first field as a 32-bit float
-// f, accepted in 137450 … 137550 Hz, channel trunc((f - dialHz - bandStartHz) ×
-// 1230 × 0.01) when it lies in 0 … 1229.
+// f, accepted in 137450 … 137550 Hz, channel trunc(ChannelPosition(f - dialHz -
+// bandStartHz)) when it lies in 0 … kChannels − 1.
 int ParseMaskLine(std::string_view line, double dialHz, double bandStartHz);
 
 // Clears both masks and sets the channels listed in loran_lines.txt and freq_list.txt.

@@ -8,13 +8,14 @@
 #include <climits>
 #include <cmath>
 
+#include "config/band_plan.h"
+
 namespace vs32 {
 
 namespace {
 
 using R = ReceiverSettings;
 
-constexpr double kTwoPi = 6.283185307179586;
 constexpr size_t kReporterHostUnits = 255;  // 256 UTF-16 units with the terminator
 constexpr size_t kReporterPortUnits = 31;   // 32 UTF-16 units with the terminator
 
@@ -44,7 +45,7 @@ const SettingKey kKeys[] = {
      .defaultText = "-1",
      .clamped = true,
      .minValue = -1,
-     .maxValue = 1230,
+     .maxValue = kChannels,
      .windowedOrder = 3,
      .consoleOrder = 3,
      .windowedWriteBack = false},
@@ -342,15 +343,10 @@ std::string DefaultLogHeader(Program program, std::string_view myCall, std::stri
 }
 
 void ComputeDerived(ReceiverSettings& settings) {
-  if (settings.bandStartHz >= 5450) {
-    settings.inputRate = 48000;
-    settings.preShiftStep = (settings.bandStartHz - 1500) * kTwoPi / 48000;
-    settings.mixStep = kTwoPi * 1400 / 12000;
-  } else {
-    settings.inputRate = 12000;
-    settings.preShiftStep = 0;
-    settings.mixStep = (settings.bandStartHz - 100) * kTwoPi / 12000;
-  }
+  const MixerPlan plan = PlanMixer(settings.bandStartHz);
+  settings.inputRate = plan.inputRate;
+  settings.preShiftStep = plan.preShiftStep;
+  settings.mixStep = plan.mixStep;
 }
 
 ReceiverSettings DefaultSettings(Program program) {

@@ -57,7 +57,7 @@ struct ReceiverSettings {
 
   double bandStartHz = 0;       // Hz, F_CENTER - 50, 350 … 23000
   double dialHz = 0;            // Hz, radio dial frequency
-  Relaxed<int> maxPeaks;        // peaks kept per block, -1 … 1230 (-1 and 0: all); menu
+  Relaxed<int> maxPeaks;        // peaks kept per block, -1 … kChannels (-1 and 0: all); menu
   Relaxed<int> minPeakSpacing;  // channels between picked peaks, 0 … 615; menu
   std::string myCall;           // may be empty (the front ends check)
   std::string myLocator;        // Maidenhead locator, may be empty
@@ -91,14 +91,14 @@ struct ReceiverSettings {
   Switch strictFrameCheck;    // zero prefix and a valid packed callsign required
   Switch decodeAfterWarmup;   // no check-bit decoding while the window is half empty
   Switch learnSameFrequency;  // a heard call is learnt only when it returns within 2 Hz
-  Switch listDecoder;        // best-first list over whole messages instead of Deep / Ultra Deep
-  int listSize = 0;          // messages in that list, 1 ... 65536
-  double listThreshold = 0;  // dB: Eb/No of the best codewords above which the list runs
+  Switch listDecoder;         // best-first list over whole messages instead of Deep / Ultra Deep
+  int listSize = 0;           // messages in that list, 1 ... 65536
+  double listThreshold = 0;   // dB: Eb/No of the best codewords above which the list runs
 
-  // Derived by ComputeDerived().
-  int inputRate = 0;        // samples/s: 48000 when bandStartHz >= 5450, else 12000
+  // Derived by ComputeDerived() from the band plan (PlanMixer).
+  int inputRate = 0;        // samples/s: kWideRate on the wide path, else kWorkingRate
   double preShiftStep = 0;  // rad per input sample (wide path only, else 0)
-  double mixStep = 0;       // rad per 12000/s sample
+  double mixStep = 0;       // rad per working-rate sample
 };
 
 // How a key's text becomes a field value beyond its plain type.

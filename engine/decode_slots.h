@@ -13,6 +13,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "config/band_plan.h"
+
 namespace vs32 {
 
 struct DecodeSlot {
@@ -39,7 +41,7 @@ enum class AcceptOutcome {
 class DecodeSlotTable {
  public:
   static constexpr int kSlots = 1000;
-  static constexpr int kChannels = 1230;
+  static constexpr int kChannels = vs32::kChannels;
   static constexpr int kHoldTicks = 287;   // set by results processing for a reported channel
   static constexpr int kQuietSeconds = 8;  // a slot is reported once quiet for more than this
   static constexpr int kCallChars = 6;     // characters of a callsign that are kept
@@ -50,10 +52,10 @@ class DecodeSlotTable {
 
   // Worker, at a history tick: judges a decoder outcome and opens or improves
   // the callsign's slot.
-  //   channel: 0 … 1229 (anything else is ignored); status: 0, 1 or 2;
+  //   channel: 0 … kChannels − 1 (anything else is ignored); status: 0, 1 or 2;
   //   call: NUL-terminated, only its first 6 characters count;
   //   ebNoDb: dB; nowSeconds: time stamp, > 0 (0 marks a free slot, so 0 or less
-  //   is stored as 1); spectrum: the 1230 long-term channel powers;
+  //   is stored as 1); spectrum: the long-term power of every channel;
   //   decodeThreshold: dB; fromWav: the decode came from a recording.
   // Accepted: status 2; or status 1 with ebNoDb > decodeThreshold on a channel
   // whose hold is 0 or less. Everything else is dropped.

@@ -1,6 +1,6 @@
 // Filter primitives of the receive chain: the run-time band-pass FIR in front of
 // the mixer, and the resonator + power smoother pair that makes up one channel of
-// the 1230-channel bank.
+// the channel bank.
 //
 // Frequencies are normalised: cycles per sample of the rate the object runs at.
 // Every object is single-threaded, allocation-free after construction, and
@@ -11,9 +11,9 @@
 #include <array>
 #include <cstdint>
 
-namespace vs32 {
+#include "config/band_plan.h"
 
-inline constexpr double kTwoPi = 6.283185307179586;
+namespace vs32 {
 
 // FIR over a run of samples: out[n] = sum over k = 0 … taps − 1 of
 // coefficients[k] × x[n − k], each output summed in single precision with k
@@ -170,7 +170,7 @@ class ChannelResonator {
 // order, same roundings), so results are bit-identical to them.
 class ChannelBank {
  public:
-  static constexpr int kMaxChannels = 1230;
+  static constexpr int kMaxChannels = kChannels;
   static constexpr int kStages = 3;
 
   // frequencies: `count` centre frequencies (cycles per sample, as for

@@ -10,7 +10,7 @@ namespace vs32 {
 class ReceiverEvents {
  public:
   virtual ~ReceiverEvents() = default;
-  // Channels picked for decoding in the last block (shown as "<n>/1230").
+  // Channels picked for decoding in the last block (shown as "<n>/<channels>").
   virtual void PeaksSelected(int /*count*/) {}
   // The WAV file being decoded has ended; input goes back to the sound card.
   virtual void WavEnded() {}

@@ -129,7 +129,8 @@ class TForm1 : public QMainWindow {
   // Boxes raised before the first show that have not been shown yet.
   int pendingBoxCount() const { return static_cast<int>(pendingBoxes_.size()); }
 
-  // Channel frequency in Hz: F_DIAL + F_CENTER - 50 + channel × 100/1230.
+  // Channel frequency in Hz: F_DIAL + F_CENTER - 50 + ChannelsToHz(channel)
+  // (rounded as the window always has; decode reports use ChannelHz).
   double ChannelFrequency(int channel) const;
 
   ImageView* Image1 = nullptr;
@@ -226,7 +227,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<ReceiveWorker> worker_;
   std::unique_ptr<ResultsProcessor> results_;
   std::unique_ptr<DisplaySnapshot> snapshot_;
-  std::array<int, 1230> holds_{};
+  std::array<int, kChannels> holds_{};
 
   TForm2* form2_ = nullptr;
   BoxFunction box_ = ShowModalBox;

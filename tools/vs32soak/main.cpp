@@ -32,6 +32,7 @@
 
 #include "audio/sound_device.h"
 #include "audio/wav_file.h"
+#include "config/band_plan.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
@@ -80,7 +81,7 @@ constexpr const char* kHelp =
     "phantom was learnt, shown or uploaded) and nothing leaked, 1 otherwise, 2 usage\n"
     "error.\n";
 
-constexpr int kRate = 12000;
+constexpr int kRate = kWorkingRate;
 constexpr double kSymbolSeconds = 8.192;
 constexpr double kFrameSeconds = kFrameSymbols * kSymbolSeconds;  // 1957.888 s
 constexpr double kFirstFrameSeconds = 60.0;
