@@ -7,6 +7,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <iterator>
 
 #include "config/band_plan.h"
 
@@ -19,11 +20,13 @@ using R = ReceiverSettings;
 constexpr size_t kReporterHostUnits = 255;  // 256 UTF-16 units with the terminator
 constexpr size_t kReporterPortUnits = 31;   // 32 UTF-16 units with the terminator
 
-// The INI keys. Orders follow each program's start-up; the console program
-// reads no capture or display keys, and the windowed program writes N_MAX only
-// when it closes.
-const SettingKey kKeys[] = {
-    {.section = "VS-32",
+// The INI keys, in SettingId order. The console program reads no capture or
+// display keys; the windowed program writes N_MAX only when it closes, and its
+// reload re-reads F_CENTER on its own first (the sound input reopens at the new
+// rate before the other keys are read).
+constexpr SettingKey kKeys[] = {
+    {.id = SettingId::kBandStartHz,
+     .section = "VS-32",
      .key = "F_CENTER",
      .field = &R::bandStartHz,
      .defaultText = "1500",
@@ -32,14 +35,21 @@ const SettingKey kKeys[] = {
      .minValue = 350,
      .maxValue = 23000,
      .windowedOrder = 1,
-     .consoleOrder = 1},
-    {.section = "VS-32",
+     .consoleOrder = 1,
+     .reloadOrder = 1,
+     .reloadWriteBack = true,
+     .dialogOrder = 6},
+    {.id = SettingId::kDialHz,
+     .section = "VS-32",
      .key = "F_DIAL",
      .field = &R::dialHz,
      .defaultText = "136000",
      .windowedOrder = 2,
-     .consoleOrder = 2},
-    {.section = "VS-32",
+     .consoleOrder = 2,
+     .reloadOrder = 2,
+     .dialogOrder = 7},
+    {.id = SettingId::kMaxPeaks,
+     .section = "VS-32",
      .key = "N_MAX",
      .field = &R::maxPeaks,
      .defaultText = "-1",
@@ -48,8 +58,11 @@ const SettingKey kKeys[] = {
      .maxValue = kChannels,
      .windowedOrder = 3,
      .consoleOrder = 3,
-     .windowedWriteBack = false},
-    {.section = "VS-32",
+     .windowedWriteBack = false,
+     .reloadOrder = 3,
+     .closeOrder = 1},
+    {.id = SettingId::kMinPeakSpacing,
+     .section = "VS-32",
      .key = "MIN_PEAK_SPACE",
      .field = &R::minPeakSpacing,
      .defaultText = "1",
@@ -57,192 +70,263 @@ const SettingKey kKeys[] = {
      .minValue = 0,
      .maxValue = 615,
      .windowedOrder = 4,
-     .consoleOrder = 4},
-    {.section = "VS-32",
+     .consoleOrder = 4,
+     .reloadOrder = 4,
+     .reloadWriteBack = true,
+     .closeOrder = 2},
+    {.id = SettingId::kMyCall,
+     .section = "VS-32",
      .key = "MYCALL",
      .field = &R::myCall,
      .defaultText = "",
      .windowedOrder = 5,
-     .consoleOrder = 5},
-    {.section = "VS-32",
+     .consoleOrder = 5,
+     .reloadOrder = 5,
+     .dialogOrder = 1},
+    {.id = SettingId::kMyLocator,
+     .section = "VS-32",
      .key = "MYQTH",
      .field = &R::myLocator,
      .defaultText = "",
      .windowedOrder = 6,
-     .consoleOrder = 6},
-    {.section = "VS-32",
+     .consoleOrder = 6,
+     .reloadOrder = 6,
+     .dialogOrder = 2},
+    {.id = SettingId::kLogFilePath,
+     .section = "VS-32",
      .key = "FILE",
      .field = &R::logFilePath,
      .defaultText = "my_detected.txt",
      .windowedOrder = 7,
-     .consoleOrder = 7},
-    {.section = "VS-32",
+     .consoleOrder = 7,
+     .reloadOrder = 7,
+     .dialogOrder = 3},
+    {.id = SettingId::kCaptureEnabled,
+     .section = "VS-32",
      .key = "CAPTURE_ENABLE",
      .field = &R::captureEnabled,
      .defaultText = "1",
-     .windowedOrder = 8},
-    {.section = "VS-32",
+     .windowedOrder = 8,
+     .closeOrder = 3},
+    {.id = SettingId::kCapturePath,
+     .section = "VS-32",
      .key = "CAPTURE_PATH",
      .field = &R::capturePath,
      .defaultText = "Capture/",
      .rule = SettingRule::kCapturePath,
-     .windowedOrder = 9},
-    {.section = "SOUND",
+     .windowedOrder = 9,
+     .reloadOrder = 8,
+     .reloadWriteBack = true,
+     .dialogOrder = 4},
+    {.id = SettingId::kSoundDevice,
+     .section = "SOUND",
      .key = "DEVICE",
      .field = &R::soundDevice,
      .defaultText = "-1",
      .windowedOrder = 10,
      .consoleOrder = 8},
-    {.section = "VS-32",
+    {.id = SettingId::kIgnoreLoranLines,
+     .section = "VS-32",
      .key = "IGNORE_LORAN_LINES",
      .field = &R::ignoreLoranLines,
      .defaultText = "0",
      .windowedOrder = 11,
-     .consoleOrder = 9},
-    {.section = "VS-32",
+     .consoleOrder = 9,
+     .closeOrder = 5},
+    {.id = SettingId::kUseFrequencyList,
+     .section = "VS-32",
      .key = "USE_FREQUENCY_LIST",
      .field = &R::useFrequencyList,
      .defaultText = "1",
      .windowedOrder = 12,
-     .consoleOrder = 10},
-    {.section = "VS-32",
+     .consoleOrder = 10,
+     .closeOrder = 6},
+    {.id = SettingId::kDeepDecoder,
+     .section = "VS-32",
      .key = "DEEP_DECODER",
      .field = &R::deepDecoder,
      .defaultText = "1",
      .windowedOrder = 13,
-     .consoleOrder = 11},
-    {.section = "VS-32",
+     .consoleOrder = 11,
+     .closeOrder = 7},
+    {.id = SettingId::kUltraDeepDecoder,
+     .section = "VS-32",
      .key = "ULTRA_DEEP_DECODER",
      .field = &R::ultraDeepDecoder,
      .defaultText = "0",
      .windowedOrder = 14,
-     .consoleOrder = 12},
-    {.section = "VS-32",
+     .consoleOrder = 12,
+     .closeOrder = 8},
+    {.id = SettingId::kUseKnownCallsList,
+     .section = "VS-32",
      .key = "USE_KNOWN_CALLSLIST",
      .field = &R::useKnownCallsList,
      .defaultText = "1",
      .windowedOrder = 15,
-     .consoleOrder = 13},
-    {.section = "VS-32",
+     .consoleOrder = 13,
+     .closeOrder = 10},
+    {.id = SettingId::kCoherentDetector,
+     .section = "VS-32",
      .key = "USE_COHERENT_DETECTOR",
      .field = &R::coherentDetector,
      .defaultText = "0",
      .windowedOrder = 16,
-     .consoleOrder = 14},
-    {.section = "VS-32",
+     .consoleOrder = 14,
+     .closeOrder = 11},
+    {.id = SettingId::kUseCorrelator,
+     .section = "VS-32",
      .key = "USE_CORRELATOR",
      .field = &R::useCorrelator,
      .defaultText = "1",
      .windowedOrder = 17,
-     .consoleOrder = 17},
-    {.section = "VS-32",
+     .consoleOrder = 17,
+     .closeOrder = 12},
+    {.id = SettingId::kDbOffset,
+     .section = "VS-32",
      .key = "VESTA_DB_OFFSET",
      .field = &R::dbOffset,
      .defaultText = "-10",
      .windowedOrder = 18,
-     .consoleOrder = 15},
-    {.section = "VS-32",
+     .consoleOrder = 15,
+     .reloadOrder = 9,
+     .dialogOrder = 8},
+    {.id = SettingId::kDecodeThreshold,
+     .section = "VS-32",
      .key = "VS_THRESHOLD",
      .field = &R::decodeThreshold,
      .defaultText = "5",
      .windowedOrder = 19,
-     .consoleOrder = 16},
-    {.section = "VS-32",
+     .consoleOrder = 16,
+     .reloadOrder = 10,
+     .dialogOrder = 9},
+    {.id = SettingId::kVsdsThreshold,
+     .section = "VS-32",
      .key = "VSDS_THRESHOLD",
      .field = &R::vsdsThreshold,
      .defaultText = "1",
      .windowedOrder = 22,
-     .consoleOrder = 18},
-    {.section = "VS-32",
+     .consoleOrder = 18,
+     .reloadOrder = 13,
+     .dialogOrder = 10},
+    {.id = SettingId::kCorrelator51Threshold,
+     .section = "VS-32",
      .key = "CORRELATOR_51_THRESHOLD",
      .field = &R::correlator51Threshold,
      .defaultText = "45",
      .windowedOrder = 20,
-     .consoleOrder = 19},
-    {.section = "VS-32",
+     .consoleOrder = 19,
+     .reloadOrder = 11,
+     .dialogOrder = 11},
+    {.id = SettingId::kCorrelator237Threshold,
+     .section = "VS-32",
      .key = "CORRELATOR_237_THRESHOLD",
      .field = &R::correlator237Threshold,
      .defaultText = "159",
      .windowedOrder = 21,
-     .consoleOrder = 20},
-    {.section = "VS-32",
+     .consoleOrder = 20,
+     .reloadOrder = 12,
+     .dialogOrder = 12},
+    {.id = SettingId::kCallBlockSeconds,
+     .section = "VS-32",
      .key = "TIME_CALL_BLOCKED",
      .field = &R::callBlockSeconds,
      .defaultText = "600",
      .windowedOrder = 23,
-     .consoleOrder = 21},
-    {.section = "VS-32",
+     .consoleOrder = 21,
+     .reloadOrder = 14,
+     .dialogOrder = 13},
+    {.id = SettingId::kReverseOutput,
+     .section = "VS-32",
      .key = "REVERSE_OUTPUT",
      .field = &R::reverseOutput,
      .defaultText = "1",
      .windowedOrder = 24},
-    {.section = "VS-32",
+    {.id = SettingId::kOscillogramVisible,
+     .section = "VS-32",
      .key = "OSCILLOGRAM_VISIBLE",
      .field = &R::oscillogramVisible,
      .defaultText = "1",
-     .windowedOrder = 25},
-    {.section = "VS-32",
+     .windowedOrder = 25,
+     .closeOrder = 13},
+    {.id = SettingId::kSpectrumVisible,
+     .section = "VS-32",
      .key = "SPECTRUM_VISIBLE",
      .field = &R::spectrumVisible,
      .defaultText = "1",
-     .windowedOrder = 26},
-    {.section = "VS-32",
+     .windowedOrder = 26,
+     .closeOrder = 14},
+    {.id = SettingId::kWaterfallVisible,
+     .section = "VS-32",
      .key = "WATERFALL_VISIBLE",
      .field = &R::waterfallVisible,
      .defaultText = "1",
-     .windowedOrder = 27},
-    {.section = "PSKREPORTER",
+     .windowedOrder = 27,
+     .closeOrder = 15},
+    {.id = SettingId::kReporterHost,
+     .section = "PSKREPORTER",
      .key = "HOSTNAME",
      .field = &R::reporterHost,
      .defaultText = "report.pskreporter.info",
      .rule = SettingRule::kReporterHost,
      .windowedOrder = 28,
      .consoleOrder = 22},
-    {.section = "PSKREPORTER",
+    {.id = SettingId::kReporterPort,
+     .section = "PSKREPORTER",
      .key = "PORT",
      .field = &R::reporterPort,
      .defaultText = "4739",
      .rule = SettingRule::kReporterPort,
      .windowedOrder = 29,
      .consoleOrder = 23},
-    {.section = "PSKREPORTER",
+    {.id = SettingId::kUploadSpots,
+     .section = "PSKREPORTER",
      .key = "UPLOAD_SPOT",
      .field = &R::uploadSpots,
      .defaultText = "1",
      .windowedOrder = 30,
-     .consoleOrder = 24},
-    {.section = "VS-32",
+     .consoleOrder = 24,
+     .closeOrder = 4},
+    {.id = SettingId::kLogHeader,
+     .section = "VS-32",
      .key = "MYHEADER",
      .field = &R::logHeader,
      .defaultText = "",
      .rule = SettingRule::kLogHeader,
      .windowedOrder = 31,
-     .consoleOrder = 25},
-    {.section = "VS-32",
+     .consoleOrder = 25,
+     .reloadOrder = 15,
+     .dialogOrder = 5},
+    {.id = SettingId::kStrictFrameCheck,
+     .section = "VS-32",
      .key = "STRICT_FRAME_CHECK",
      .field = &R::strictFrameCheck,
      .defaultText = "1",
      .windowedOrder = 32,
      .consoleOrder = 26},
-    {.section = "VS-32",
+    {.id = SettingId::kDecodeAfterWarmup,
+     .section = "VS-32",
      .key = "DECODE_AFTER_WARMUP",
      .field = &R::decodeAfterWarmup,
      .defaultText = "1",
      .windowedOrder = 33,
      .consoleOrder = 27},
-    {.section = "VS-32",
+    {.id = SettingId::kLearnSameFrequency,
+     .section = "VS-32",
      .key = "LEARN_SAME_FREQUENCY",
      .field = &R::learnSameFrequency,
      .defaultText = "1",
      .windowedOrder = 34,
      .consoleOrder = 28},
-    {.section = "VS-32",
+    {.id = SettingId::kListDecoder,
+     .section = "VS-32",
      .key = "LIST_DECODER",
      .field = &R::listDecoder,
      .defaultText = "0",
      .windowedOrder = 35,
-     .consoleOrder = 29},
-    {.section = "VS-32",
+     .consoleOrder = 29,
+     .closeOrder = 9},
+    {.id = SettingId::kListSize,
+     .section = "VS-32",
      .key = "LIST_SIZE",
      .field = &R::listSize,
      .defaultText = "4096",
@@ -250,20 +334,35 @@ const SettingKey kKeys[] = {
      .minValue = 1,
      .maxValue = 65536,
      .windowedOrder = 36,
-     .consoleOrder = 30},
-    {.section = "VS-32",
+     .consoleOrder = 30,
+     .reloadOrder = 16},
+    {.id = SettingId::kListThreshold,
+     .section = "VS-32",
      .key = "LIST_THRESHOLD",
      .field = &R::listThreshold,
      .defaultText = "5.2",
      .windowedOrder = 37,
-     .consoleOrder = 31},
-    {.section = "VS-32",
+     .consoleOrder = 31,
+     .reloadOrder = 17},
+    {.id = SettingId::kCorrelatorSecondOpinion,
+     .section = "VS-32",
      .key = "CORRELATOR_SECOND_OPINION",
      .field = &R::correlatorSecondOpinion,
      .defaultText = "1",
      .windowedOrder = 38,
-     .consoleOrder = 32},
+     .consoleOrder = 32,
+     .reloadOrder = 18},
 };
+
+constexpr bool IdsFollowTheTable() {
+  for (size_t i = 0; i < std::size(kKeys); ++i) {
+    if (static_cast<size_t>(kKeys[i].id) != i) return false;
+  }
+  return true;
+}
+static_assert(IdsFollowTheTable(), "each key's id is its place in the table");
+static_assert(std::size(kKeys) == static_cast<size_t>(SettingId::kCorrelatorSecondOpinion) + 1,
+              "one key per id");
 
 std::string_view TrimBlanks(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t\r\n");
@@ -317,6 +416,10 @@ std::span<const SettingKey> SettingKeys() {
   return kKeys;
 }
 
+const SettingKey& Setting(SettingId id) {
+  return kKeys[static_cast<size_t>(id)];
+}
+
 const SettingKey* FindSettingKey(std::string_view key) {
   for (const SettingKey& entry : kKeys) {
     if (key == entry.key) return &entry;
@@ -324,15 +427,19 @@ const SettingKey* FindSettingKey(std::string_view key) {
   return nullptr;
 }
 
-std::vector<const SettingKey*> StartupKeys(Program program) {
+std::vector<const SettingKey*> PassKeys(KeyPass pass) {
   std::vector<const SettingKey*> keys;
   for (const SettingKey& entry : kKeys) {
-    if (entry.order(program) > 0) keys.push_back(&entry);
+    if (entry.position(pass) > 0) keys.push_back(&entry);
   }
-  std::sort(keys.begin(), keys.end(), [program](const SettingKey* a, const SettingKey* b) {
-    return a->order(program) < b->order(program);
+  std::sort(keys.begin(), keys.end(), [pass](const SettingKey* a, const SettingKey* b) {
+    return a->position(pass) < b->position(pass);
   });
   return keys;
+}
+
+std::vector<const SettingKey*> StartupKeys(Program program) {
+  return PassKeys(program == Program::kWindowed ? KeyPass::kWindowedStart : KeyPass::kConsoleStart);
 }
 
 std::string DefaultLogHeader(Program program, std::string_view myCall, std::string_view myLocator) {
@@ -484,6 +591,28 @@ std::string SettingText(const SettingKey& key, const ReceiverSettings& settings)
       return settings.*std::get<std::string R::*>(key.field);
   }
   return {};
+}
+
+bool TypedSettingText(const SettingKey& key, std::string_view typed, std::string& text) {
+  switch (key.type()) {
+    case SettingType::kInt:
+    case SettingType::kBool: {
+      int value = 0;
+      if (!ParseSettingInt(typed, value)) return false;
+      text = std::to_string(value);
+      return true;
+    }
+    case SettingType::kDouble: {
+      double value = 0;
+      if (!ParseSettingDouble(typed, value)) return false;
+      text = FormatSettingDouble(value);
+      return true;
+    }
+    case SettingType::kText:
+      text = typed;
+      return true;
+  }
+  return false;
 }
 
 bool WriteSetting(ProfileFile& file, const ReceiverSettings& settings, const SettingKey& key,

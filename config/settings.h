@@ -2,8 +2,9 @@
 // validation and write-back, and the values derived from them.
 //
 // One table (SettingKeys()) describes every key: section, name, type, default,
-// clamp, which program reads it in which order and whether it is written back.
-// Loading, writing and the tests all use it.
+// clamp, and its place in each pass over the file (each program's start-up,
+// the windowed program's reload, close-time save and settings dialog). Those
+// passes and the tests walk it; other code names a key by its SettingId.
 #pragma once
 
 #include <atomic>
@@ -101,6 +102,58 @@ struct ReceiverSettings {
   double mixStep = 0;       // rad per working-rate sample
 };
 
+// One per key, named after its field, in the table's order (the table is
+// checked against the last one when it compiles).
+enum class SettingId {
+  kBandStartHz,
+  kDialHz,
+  kMaxPeaks,
+  kMinPeakSpacing,
+  kMyCall,
+  kMyLocator,
+  kLogFilePath,
+  kCaptureEnabled,
+  kCapturePath,
+  kSoundDevice,
+  kIgnoreLoranLines,
+  kUseFrequencyList,
+  kDeepDecoder,
+  kUltraDeepDecoder,
+  kUseKnownCallsList,
+  kCoherentDetector,
+  kUseCorrelator,
+  kDbOffset,
+  kDecodeThreshold,
+  kVsdsThreshold,
+  kCorrelator51Threshold,
+  kCorrelator237Threshold,
+  kCallBlockSeconds,
+  kReverseOutput,
+  kOscillogramVisible,
+  kSpectrumVisible,
+  kWaterfallVisible,
+  kReporterHost,
+  kReporterPort,
+  kUploadSpots,
+  kLogHeader,
+  kStrictFrameCheck,
+  kDecodeAfterWarmup,
+  kLearnSameFrequency,
+  kListDecoder,
+  kListSize,
+  kListThreshold,
+  kCorrelatorSecondOpinion,
+};
+
+// The passes over the INI file, each walking its keys in its own order.
+enum class KeyPass {
+  kWindowedStart,  // the windowed program's start-up read
+  kConsoleStart,   // the console program's start-up read
+  kReload,         // the windowed program's re-read after the settings dialog's Apply
+  kCloseSave,      // the windowed program's write when its main window closes
+  kDialogApply,    // the settings dialog's write on Apply
+};
+
 // How a key's text becomes a field value beyond its plain type.
 enum class SettingRule {
   kPlain,
@@ -118,6 +171,7 @@ using SettingField =
                  std::string ReceiverSettings::*, Relaxed<int> ReceiverSettings::*>;
 
 struct SettingKey {
+  SettingId id;
   const char* section;
   const char* key;
   SettingField field;
@@ -126,9 +180,14 @@ struct SettingKey {
   bool clamped = false;
   double minValue = 0;  // field units
   double maxValue = 0;
-  int windowedOrder = 0;          // position in the windowed program's start-up read, 0 = not read
-  int consoleOrder = 0;           // same for the console program
+  // Positions in each pass (1, 2, …), 0 = not in that pass.
+  int windowedOrder = 0;          // the windowed program's start-up read
+  int consoleOrder = 0;           // the console program's start-up read
   bool windowedWriteBack = true;  // written back at the windowed program's start-up
+  int reloadOrder = 0;            // the re-read after the dialog's Apply
+  bool reloadWriteBack = false;   // written back by that re-read
+  int closeOrder = 0;             // the close-time save
+  int dialogOrder = 0;            // the dialog's Apply (numbers as typed, in file units)
 
   SettingType type() const {
     static constexpr SettingType kTypes[] = {SettingType::kInt, SettingType::kDouble,
@@ -136,18 +195,34 @@ struct SettingKey {
                                              SettingType::kInt};
     return kTypes[field.index()];
   }
-  int order(Program program) const {
-    return program == Program::kWindowed ? windowedOrder : consoleOrder;
+  int position(KeyPass pass) const {
+    switch (pass) {
+      case KeyPass::kWindowedStart:
+        return windowedOrder;
+      case KeyPass::kConsoleStart:
+        return consoleOrder;
+      case KeyPass::kReload:
+        return reloadOrder;
+      case KeyPass::kCloseSave:
+        return closeOrder;
+      case KeyPass::kDialogApply:
+        return dialogOrder;
+    }
+    return 0;
   }
   bool writtenBack(Program program) const {
     return program == Program::kConsole || windowedWriteBack;
   }
 };
 
-// Every key, in the order of the settings record.
+// Every key, in SettingId order.
 std::span<const SettingKey> SettingKeys();
+// The key with that id.
+const SettingKey& Setting(SettingId id);
 // The key of that name (exact, upper case), or nullptr.
 const SettingKey* FindSettingKey(std::string_view key);
+// The keys of a pass, in its order.
+std::vector<const SettingKey*> PassKeys(KeyPass pass);
 // The keys a program reads at start-up, in its order.
 std::vector<const SettingKey*> StartupKeys(Program program);
 
@@ -175,6 +250,10 @@ void ApplySettingText(const SettingKey& key, std::string_view text, Program prog
                       ReceiverSettings& settings);
 // The text the file receives for the key's current field value.
 std::string SettingText(const SettingKey& key, const ReceiverSettings& settings);
+// The text the file receives for a value typed in file units (the settings
+// dialog): a number as its type parses and formats it, any text as it is.
+// False when a number does not parse.
+bool TypedSettingText(const SettingKey& key, std::string_view typed, std::string& text);
 
 // Writes one key from the settings. False with a reason when the file cannot be written.
 bool WriteSetting(ProfileFile& file, const ReceiverSettings& settings, const SettingKey& key,

@@ -19,7 +19,6 @@ constexpr int kLabelWidth = 124;  // labels left of the numeric fields
 constexpr int kRowHeight = 22;
 constexpr int kUpDownWidth = 16;
 
-const char* const kSection = "VS-32";
 const char* const kNotShownHint = "This setting take effect only after restart";
 const char* const kBlockingHint = "Call can be detected repeatly after blocking Time";
 
@@ -27,8 +26,19 @@ std::string Text(const QLineEdit* edit) {
   return edit->text().toStdString();
 }
 
-std::string Text(const QComboBox* box) {
-  return box->currentText().toStdString();
+std::string Text(const QWidget* field) {
+  if (const auto* box = qobject_cast<const QComboBox*>(field)) {
+    return box->currentText().toStdString();
+  }
+  return Text(qobject_cast<const QLineEdit*>(field));
+}
+
+void SetText(QWidget* field, const std::string& text) {
+  if (auto* box = qobject_cast<QComboBox*>(field)) {
+    box->setEditText(QString::fromStdString(text));
+  } else {
+    qobject_cast<QLineEdit*>(field)->setText(QString::fromStdString(text));
+  }
 }
 
 }  // namespace
@@ -167,15 +177,31 @@ TForm2::TForm2(QWidget* parent)
   connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
 
-  connect(ComboBox1, &QComboBox::editTextChanged, this, [this] { CheckComboNumber(ComboBox1); });
-  connect(ComboBox2, &QComboBox::editTextChanged, this, [this] { CheckComboNumber(ComboBox2); });
-  for (QLineEdit* edit : {Edit5, Edit6, Edit8}) {
-    connect(edit, &QLineEdit::textChanged, this,
-            [this, edit] { CheckNumber(edit, NumberKind::kDecimal); });
-  }
-  for (QLineEdit* edit : {Edit7, Edit9, Edit10}) {
-    connect(edit, &QLineEdit::textChanged, this,
-            [this, edit] { CheckNumber(edit, NumberKind::kInteger); });
+  fields_ = {{{SettingId::kMyCall, Edit1},
+              {SettingId::kMyLocator, Edit2},
+              {SettingId::kDialHz, ComboBox1},
+              {SettingId::kBandStartHz, ComboBox2},
+              {SettingId::kLogFilePath, Edit3},
+              {SettingId::kCapturePath, Edit4},
+              {SettingId::kDecodeThreshold, Edit5},
+              {SettingId::kDbOffset, Edit6},
+              {SettingId::kCorrelator51Threshold, Edit7},
+              {SettingId::kCorrelator237Threshold, Edit9},
+              {SettingId::kVsdsThreshold, Edit8},
+              {SettingId::kCallBlockSeconds, Edit10}}};
+  // A number field accepts what its key's type parses.
+  for (const KeyField& field : fields_) {
+    const SettingType type = Setting(field.id).type();
+    if (type == SettingType::kText) continue;
+    const NumberKind kind =
+        type == SettingType::kDouble ? NumberKind::kDecimal : NumberKind::kInteger;
+    if (auto* box = qobject_cast<QComboBox*>(field.widget)) {
+      connect(box, &QComboBox::editTextChanged, this,
+              [this, box, kind] { CheckComboNumber(box, kind); });
+    } else {
+      auto* edit = qobject_cast<QLineEdit*>(field.widget);
+      connect(edit, &QLineEdit::textChanged, this, [this, edit, kind] { CheckNumber(edit, kind); });
+    }
   }
   ShowProbability(Edit7, 51, Label11);
   ShowProbability(Edit9, 237, Label15);
@@ -192,10 +218,10 @@ void TForm2::CheckNumber(QLineEdit* edit, NumberKind kind) {
   if (edit == Edit9) ShowProbability(Edit9, 237, Label15);
 }
 
-void TForm2::CheckComboNumber(QComboBox* box) {
+void TForm2::CheckComboNumber(QComboBox* box, NumberKind kind) {
   const QString text = box->currentText();
-  if (text.isEmpty() || IsNumberInProgress(NumberKind::kDecimal, text)) return;
-  if (!ConvertsAs(NumberKind::kDecimal, text)) box->setEditText(text.chopped(1));
+  if (text.isEmpty() || IsNumberInProgress(kind, text)) return;
+  if (!ConvertsAs(kind, text)) box->setEditText(text.chopped(1));
 }
 
 void TForm2::ShowProbability(QLineEdit* edit, int positions, QLabel* label) {
@@ -209,27 +235,25 @@ void TForm2::ShowProbability(QLineEdit* edit, int positions, QLabel* label) {
 }
 
 void TForm2::Fill(const ReceiverSettings& settings) {
-  auto decimal = [](double value) { return QString::fromStdString(FormatSettingDouble(value)); };
   auto truncated = [](double value) {
     return static_cast<int>(std::clamp(std::trunc(value), -1e9, 1e9));
   };
-  Edit1->setText(QString::fromStdString(settings.myCall));
-  Edit2->setText(QString::fromStdString(settings.myLocator));
-  ComboBox1->setEditText(decimal(settings.dialHz));
-  ComboBox2->setEditText(decimal(settings.bandStartHz + 50));
-  Edit3->setText(QString::fromStdString(settings.logFilePath));
-  Edit4->setText(QString::fromStdString(settings.capturePath));
+  // Positions first: each writes its edit, which then gets the exact value.
   UpDown1->setPosition(truncated(settings.decodeThreshold));
-  Edit5->setText(decimal(settings.decodeThreshold));
   UpDown2->setPosition(truncated(settings.dbOffset));
-  Edit6->setText(decimal(settings.dbOffset));
   UpDown3->setPosition(settings.correlator51Threshold);
-  Edit7->setText(QString::number(settings.correlator51Threshold));
   UpDown5->setPosition(settings.correlator237Threshold);
-  Edit9->setText(QString::number(settings.correlator237Threshold));
   UpDown4->setPosition(truncated(settings.vsdsThreshold));
-  Edit8->setText(decimal(settings.vsdsThreshold));
-  Edit10->setText(QString::number(settings.callBlockSeconds));
+  for (const KeyField& field : fields_) {
+    SetText(field.widget, SettingText(Setting(field.id), settings));
+  }
+}
+
+std::string TForm2::FieldText(SettingId id) const {
+  for (const KeyField& field : fields_) {
+    if (field.id == id) return Text(field.widget);
+  }
+  return {};
 }
 
 void TForm2::Open(const ReceiverSettings& settings) {
@@ -247,41 +271,16 @@ void TForm2::Button1Click() {
   ProfileFile file(iniPath_);
   std::string error;
   bool written = true;
-  auto write = [&](const char* key, const std::string& value) {
-    if (written) written = file.WriteString(kSection, key, value, &error);
-  };
-  write("MYCALL", Text(Edit1));
-  write("MYQTH", Text(Edit2));
-  write("FILE", Text(Edit3));
-  write("CAPTURE_PATH", Text(Edit4));
-  write("MYHEADER", DefaultLogHeader(Program::kWindowed, Text(Edit1), Text(Edit2)));
-
-  // One guarded sequence: the first field that does not convert ends it.
-  struct Field {
-    const char* key;
+  // One guarded sequence: the first number that does not convert ends it.
+  for (const SettingKey* key : PassKeys(KeyPass::kDialogApply)) {
     std::string text;
-    NumberKind kind;
-  };
-  const Field fields[] = {
-      {"F_CENTER", Text(ComboBox2), NumberKind::kDecimal},
-      {"F_DIAL", Text(ComboBox1), NumberKind::kDecimal},
-      {"VESTA_DB_OFFSET", Text(Edit6), NumberKind::kDecimal},
-      {"VS_THRESHOLD", Text(Edit5), NumberKind::kDecimal},
-      {"VSDS_THRESHOLD", Text(Edit8), NumberKind::kDecimal},
-      {"CORRELATOR_51_THRESHOLD", Text(Edit7), NumberKind::kInteger},
-      {"CORRELATOR_237_THRESHOLD", Text(Edit9), NumberKind::kInteger},
-      {"TIME_CALL_BLOCKED", Text(Edit10), NumberKind::kInteger},
-  };
-  for (const Field& field : fields) {
-    if (field.kind == NumberKind::kDecimal) {
-      double value = 0;
-      if (!ParseSettingDouble(field.text, value)) break;
-      write(field.key, FormatSettingDouble(value));
-    } else {
-      int value = 0;
-      if (!ParseSettingInt(field.text, value)) break;
-      write(field.key, std::to_string(value));
+    if (key->rule == SettingRule::kLogHeader) {
+      text = DefaultLogHeader(Program::kWindowed, FieldText(SettingId::kMyCall),
+                              FieldText(SettingId::kMyLocator));
+    } else if (!TypedSettingText(*key, FieldText(key->id), text)) {
+      break;
     }
+    if (written) written = file.WriteString(key->section, key->key, text, &error);
   }
   if (!written && message_) {
     message_("Vs32Rx Setup",

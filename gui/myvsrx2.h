@@ -9,8 +9,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <array>
 #include <filesystem>
 #include <functional>
+#include <string>
 
 #include "config/settings.h"
 #include "gui/up_down.h"
@@ -77,9 +79,19 @@ class TForm2 : public QDialog {
   QPushButton* Button2 = nullptr;
 
  private:
+  // The field (a line edit or a combo box) that shows a key the dialog writes.
+  struct KeyField {
+    SettingId id;
+    QWidget* widget;
+  };
+
   void CheckNumber(QLineEdit* edit, NumberKind kind);
-  void CheckComboNumber(QComboBox* box);
+  void CheckComboNumber(QComboBox* box, NumberKind kind);
   void ShowProbability(QLineEdit* edit, int positions, QLabel* label);
+  // The text of the key's field; empty when the dialog has no field for it.
+  std::string FieldText(SettingId id) const;
+
+  std::array<KeyField, 12> fields_{};
 
   std::filesystem::path iniPath_;
   MessageFunction message_;

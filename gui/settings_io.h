@@ -24,19 +24,13 @@ struct ReloadOutcome {
 // rate and mixer steps. The caller reopens the sound input at the new rate.
 ReloadOutcome ReloadBandCentre(const std::filesystem::path& iniPath, ReceiverSettings& settings);
 
-// Re-reads, in this order: F_DIAL, N_MAX (clamped), MIN_PEAK_SPACE (clamped,
-// written back), MYCALL, MYQTH, FILE, CAPTURE_PATH (folder created when
-// missing, written back), VESTA_DB_OFFSET, VS_THRESHOLD,
-// CORRELATOR_51_THRESHOLD, CORRELATOR_237_THRESHOLD, VSDS_THRESHOLD,
-// TIME_CALL_BLOCKED, MYHEADER (default header when empty). Menu switches,
-// the sound device and the reporter keys are left as they are.
+// Re-reads the other keys of the reload pass (KeyPass::kReload) in its order,
+// writing back those marked so; CAPTURE_PATH's folder is created when missing.
+// Menu switches, the sound device and the reporter keys are left as they are.
 ReloadOutcome ReloadReceiverKeys(const std::filesystem::path& iniPath, ReceiverSettings& settings);
 
-// The keys written when the main window closes, in their order.
-const std::vector<const char*>& CloseKeys();
-
-// Writes the close keys from `settings` (the menu state). False when the file
-// could not be written; `error` says why.
+// Writes the close-time keys (KeyPass::kCloseSave) from `settings` (the menu state). False when the
+// file could not be written; `error` says why.
 bool SaveSettingsOnClose(const std::filesystem::path& iniPath, const ReceiverSettings& settings,
                          std::string* error = nullptr);
 

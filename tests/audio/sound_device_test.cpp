@@ -361,7 +361,9 @@ void CaptureInChild() {
       ASSERT_EQ(block[i], RawSample(b * kCaptureRate + i) / 32770.0f) << "block " << b << " " << i;
     }
   }
-  EXPECT_FALSE(dev.overrun());
+  // No overrun check: the "null" slave sets no pace, so once the file's few
+  // seconds are read the plugin runs ahead of any reader and a loaded machine
+  // sees the queue overrun. The sample-exact blocks above show nothing was lost.
   dev.closeInput();
   EXPECT_FALSE(dev.inputOpen());
 

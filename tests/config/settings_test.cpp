@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -530,6 +532,53 @@ TEST(SettingKeyTable, DefaultsWithoutAFileMatchAFirstStart) {
     EXPECT_EQ(defaults.mixStep, loaded.mixStep);
   }
 }
+
+// Every pass over the file walks the table in its own order: positions run
+// 1, 2, … with no repeat (the walk's sort would order a tie at random), and a
+// key a pass re-reads or writes is one its program reads at start-up.
+struct PassRule {
+  KeyPass pass;
+  std::optional<KeyPass> within;  // each key of the pass is in this one too
+};
+
+class SettingPasses : public ::testing::TestWithParam<PassRule> {};
+
+std::string PassName(const ::testing::TestParamInfo<PassRule>& info) {
+  static const char* const kNames[] = {"WindowedStart", "ConsoleStart", "Reload", "CloseSave",
+                                       "DialogApply"};
+  return kNames[static_cast<int>(info.param.pass)];
+}
+
+TEST_P(SettingPasses, PositionsRunWithoutGapsAndKeysBelongToTheirProgram) {
+  const PassRule rule = GetParam();
+  std::vector<int> positions;
+  for (const SettingKey& key : SettingKeys()) {
+    EXPECT_EQ(FindSettingKey(key.key), &key) << key.key << " is named twice";
+    if (rule.pass == KeyPass::kReload && key.reloadWriteBack) {
+      EXPECT_GT(key.reloadOrder, 0) << key.key << " is written back by a reload that skips it";
+    }
+    if (key.position(rule.pass) == 0) continue;
+    positions.push_back(key.position(rule.pass));
+    if (rule.within) {
+      EXPECT_GT(key.position(*rule.within), 0) << key.key;
+    }
+  }
+  ASSERT_FALSE(positions.empty());
+  std::sort(positions.begin(), positions.end());
+  for (size_t i = 0; i < positions.size(); ++i) EXPECT_EQ(positions[i], int(i) + 1);
+  EXPECT_EQ(PassKeys(rule.pass).size(), positions.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KeyTable, SettingPasses,
+    ::testing::Values(PassRule{KeyPass::kWindowedStart, std::nullopt},
+                      PassRule{KeyPass::kConsoleStart, std::nullopt},
+                      // What the reload and the close-time save touch is read at start-up,
+                      PassRule{KeyPass::kReload, KeyPass::kWindowedStart},
+                      PassRule{KeyPass::kCloseSave, KeyPass::kWindowedStart},
+                      // and what Apply writes takes effect through the reload.
+                      PassRule{KeyPass::kDialogApply, KeyPass::kReload}),
+    PassName);
 
 TEST(SettingsRecord, CopiesAreIndependent) {
   ReceiverSettings original = DefaultSettings(Program::kWindowed);

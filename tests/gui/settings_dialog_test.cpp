@@ -191,6 +191,28 @@ TEST_F(SettingsDialogTest, ApplyWritesEveryKeyAndReplacesAHandEditedHeader) {
   EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(SettingsDialogTest, ApplyWritesWhatFillShowedUnderEachOfItsKeys) {
+  // A different value for each key the dialog writes: a key without a field
+  // of its own, or a value its field does not carry through, shows in the file.
+  const std::vector<const SettingKey*> keys = PassKeys(KeyPass::kDialogApply);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const SettingType type = keys[i]->type();
+    const std::string text = type == SettingType::kText     ? "T" + std::to_string(i)
+                             : type == SettingType::kDouble ? std::to_string(1000 + i) + ".25"
+                                                            : std::to_string(1000 + i);
+    ApplySettingText(*keys[i], text, Program::kWindowed, settings);
+  }
+  dialog.Open(settings);
+  dialog.Button1Click();
+  for (const SettingKey* key : keys) {
+    const std::string expected =
+        key->rule == SettingRule::kLogHeader
+            ? DefaultLogHeader(Program::kWindowed, settings.myCall, settings.myLocator)
+            : SettingText(*key, settings);
+    EXPECT_EQ(Key(key->key, key->section), expected) << key->key;
+  }
+}
+
 TEST_F(SettingsDialogTest, ApplyStopsAtTheFirstFieldThatDoesNotConvert) {
   dialog.Open(settings);
   dialog.ComboBox1->setEditText("");
