@@ -59,7 +59,7 @@ struct ReceiverSettings {
   double bandStartHz = 0;       // Hz, F_CENTER - 50, 350 … 23000
   double dialHz = 0;            // Hz, radio dial frequency
   Relaxed<int> maxPeaks;        // peaks kept per block, -1 … kChannels (-1 and 0: all); menu
-  Relaxed<int> minPeakSpacing;  // channels between picked peaks, 0 … 615; menu
+  Relaxed<int> minPeakSpacing;  // channels between picked peaks, 0 … kChannels / 2; menu
   std::string myCall;           // may be empty (the front ends check)
   std::string myLocator;        // Maidenhead locator, may be empty
   std::string logFilePath;      // decode log

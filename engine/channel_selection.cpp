@@ -12,7 +12,7 @@ bool MaskFlag(const int* mask, int c) {
   return std::atomic_ref<int>(const_cast<int&>(mask[c])).load(std::memory_order_relaxed) != 0;
 }
 
-constexpr int kMaxSpacing = 615;  // half the band: no channel can be a peak beyond it
+constexpr int kMaxSpacing = kChannels / 2;  // half the band: no channel can be a peak beyond it
 constexpr float kLargestFloat = 3.4028235e38f;
 
 // Clears the weakest flagged channel of [start, last] and returns true, or

@@ -11,7 +11,7 @@ namespace vs32 {
 
 struct SelectionInput {
   const double* spectrum = nullptr;       // kChannels long-term channel powers (required)
-  int minPeakSpacing = 1;                 // S, channels, 0 … 615 (below 0 counts as 0)
+  int minPeakSpacing = 1;                 // S, channels, 0 … kChannels / 2 (below 0 counts as 0)
   int maxPeaks = -1;                      // M, −1 … kChannels; −1 or 0: keep every peak
   bool ignoreLoranLines = false;          // remove the channels of loranMask
   const int* loranMask = nullptr;         // kChannels flags, may be null (no lines)

@@ -22,7 +22,7 @@ struct DecodeSlot {
   float ebno = 0;          // dB, the decoder's Eb/No of the best decode so far
   float channel_snr = 0;   // dB, 10 log10(spectrum[c] / noise)
   float snr = 0;           // dB, 10 log10(spectrum[c] / noise / 1211)
-  int channel = 0;         // channel index 0 … 1229
+  int channel = 0;         // channel index 0 … kChannels − 1
   int time = 0;            // seconds of the last improving decode; 0 marks a free slot
   int attempts = 0;        // the decoder's attempts (0: a correlation stage)
   int result = 0;          // decode status, 2 or 1
@@ -78,7 +78,7 @@ class DecodeSlotTable {
   int PendingCount() const;
 
   // Hold counts: set by results processing, counted down by the worker.
-  // Channels outside 0 … 1229 are ignored (hold reads 0).
+  // Channels outside 0 … kChannels − 1 are ignored (hold reads 0).
   void SetHold(int channel, int ticks) {
     if (ValidChannel(channel)) hold_[channel].store(ticks, std::memory_order_relaxed);
   }

@@ -31,7 +31,7 @@ namespace vs32 {
 // What results processing made of one decode slot.
 struct DecodeReport {
   char call[8] = {};       // decoded callsign
-  int channel = 0;         // 0 … 1229
+  int channel = 0;         // 0 … kChannels − 1
   double frequencyHz = 0;  // radio frequency of the channel
   int distanceKm = -1;     // whole km from home; -1 when unknown or the call was not matched
   float ebNoDb = 0;        // the decoder's Eb/No
