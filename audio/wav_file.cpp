@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "config/ascii_case.h"
+
 namespace vs32 {
 namespace {
 
@@ -22,7 +24,7 @@ constexpr size_t kMaxPassBytes = 1u << 20;
 constexpr float kBelowOne = 0.99999994f;
 
 bool IsReadMode(const std::string& mode) {
-  return mode.size() == 1 && std::tolower(static_cast<unsigned char>(mode[0])) == 'r';
+  return EqualIgnoringAsciiCase(mode, "r");
 }
 
 }  // namespace

@@ -48,17 +48,16 @@ void DecodeNoise(benchmark::State& state) {
   static const NoiseHistories noise;
   const int depth = static_cast<int>(state.range(0));
   const DecoderOptions options;  // no known-call table: the correlation stages stay out
-  char call[8];
-  float ebNo;
   int attempts = 0;
   int window = 0;
   int decoded = 0;
   for (auto _ : state) {
-    const DecodeStatus s = DecodeFrame(noise.centre.data() + window, noise.lower.data() + window,
-                                       noise.upper.data() + window, noise.sign.data() + window,
-                                       call, &ebNo, &attempts, depth, options);
-    decoded += s == 2;
-    benchmark::DoNotOptimize(s);
+    const DecodeResult r =
+        DecodeFrame(noise.centre.data() + window, noise.lower.data() + window,
+                    noise.upper.data() + window, noise.sign.data() + window, depth, options);
+    attempts = r.attempts;
+    decoded += r.status == 2;
+    benchmark::DoNotOptimize(r);
     window = (window + 1) % kWindows;
   }
   state.counters["attempts"] = attempts;
@@ -175,13 +174,10 @@ void DecodeWithCorrelationFullTable(benchmark::State& state) {
   DecoderOptions options;
   options.knownCalls = table.get();
   options.historyHalfFull = true;
-  char call[8];
-  float ebNo;
-  int attempts;
   for (auto _ : state) {
-    const DecodeStatus s = DecodeFrame(silent.data(), silent.data(), silent.data(), sign.data(),
-                                       call, &ebNo, &attempts, 0, options);
-    benchmark::DoNotOptimize(s);
+    const DecodeResult r =
+        DecodeFrame(silent.data(), silent.data(), silent.data(), sign.data(), 0, options);
+    benchmark::DoNotOptimize(r);
   }
 }
 BENCHMARK(DecodeWithCorrelationFullTable)->Unit(benchmark::kMillisecond);

@@ -1,4 +1,5 @@
-// Filter primitives: one channel step of the whole channel bank, and the
+// The reference filter objects the chain's kernels are checked against: one
+// channel step of the whole channel bank, and the
 // front-end FIRs over a one-second block at 12000 samples/s.
 #include <benchmark/benchmark.h>
 
@@ -7,8 +8,7 @@
 #include <vector>
 
 #include "config/band_plan.h"
-#include "engine/filters.h"
-#include "engine/fixed_filters.h"
+#include "support/reference_filters.h"
 
 namespace vs32 {
 namespace {

@@ -8,6 +8,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "config/ascii_case.h"
+
 namespace vs32 {
 
 namespace {
@@ -93,9 +95,7 @@ bool ParseCallLine(std::string_view line, CallLine& out) {
   const std::string_view locator = NextField(line, pos);
   out.callsign.assign(call.substr(0, 6));
   // Decodes are upper case; a call typed in lower case must still match them.
-  for (char& c : out.callsign) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : out.callsign) c = AsciiUpper(c);
   out.locator.assign(locator.substr(0, 6));
   return true;
 }
@@ -117,8 +117,8 @@ int ParseMaskLine(std::string_view line, double dialHz, double bandStartHz) {
 
 void LoadChannelMasks(const ReceiverSettings& settings, ChannelMask& loranMask,
                       ChannelMask& alwaysDecodeMask, const std::filesystem::path& folder) {
-  LoadMask(folder / "loran_lines.txt", settings, loranMask);
-  LoadMask(folder / "freq_list.txt", settings, alwaysDecodeMask);
+  LoadMask(folder / kLoranLinesFile, settings, loranMask);
+  LoadMask(folder / kFrequencyListFile, settings, alwaysDecodeMask);
 }
 
 }  // namespace vs32

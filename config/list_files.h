@@ -23,6 +23,12 @@
 
 namespace vs32 {
 
+// The list files' names.
+inline constexpr const char* kCallsLocFile = "callsloc.txt";
+inline constexpr const char* kKnownListFile = "known_list.txt";
+inline constexpr const char* kLoranLinesFile = "loran_lines.txt";
+inline constexpr const char* kFrequencyListFile = "freq_list.txt";
+
 // One flag (0 or 1) per channel. Owned by the front end.
 using ChannelMask = std::array<int, kChannels>;
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "config/ascii_case.h"
+
 namespace vs32 {
 
 namespace {
@@ -11,9 +13,7 @@ constexpr double kEarthRadiusKm = 6371;
 constexpr double kOneOver180 = 0.005555555555555556;
 
 int UpperCode(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') u = static_cast<unsigned char>(u - 'a' + 'A');
-  return u;
+  return static_cast<unsigned char>(AsciiUpper(c));
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "config/ascii_case.h"
+
 namespace vs32 {
 
 namespace {
@@ -20,18 +22,6 @@ std::string_view Trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   const size_t last = text.find_last_not_of(kBlanks);
   return text.substr(first, last - first + 1);
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // One line of the file: [begin, end) is its text without the line ending,
@@ -235,8 +225,10 @@ std::optional<std::string> FindProfileValue(std::string_view content, std::strin
     if (parsed.kind == Parsed::kSection) {
       // Only the first section of that name is looked at.
       if (inSection) return std::nullopt;
-      if (!seenSection && EqualNoCase(parsed.name, section)) inSection = seenSection = true;
-    } else if (inSection && parsed.kind == Parsed::kKey && EqualNoCase(parsed.name, key)) {
+      if (!seenSection && EqualIgnoringAsciiCase(parsed.name, section))
+        inSection = seenSection = true;
+    } else if (inSection && parsed.kind == Parsed::kKey &&
+               EqualIgnoringAsciiCase(parsed.name, key)) {
       return CleanValue(parsed.value);
     }
   }
@@ -258,14 +250,14 @@ std::string SetProfileValue(std::string_view content, std::string_view section,
     lastLineBlank = Trim(text).empty();
     if (parsed.kind == Parsed::kSection) {
       if (inSection) break;
-      if (!found && EqualNoCase(parsed.name, section)) {
+      if (!found && EqualIgnoringAsciiCase(parsed.name, section)) {
         inSection = found = true;
         insertAfter = line;
       }
       continue;
     }
     if (!inSection) continue;
-    if (parsed.kind == Parsed::kKey && EqualNoCase(parsed.name, key)) {
+    if (parsed.kind == Parsed::kKey && EqualIgnoringAsciiCase(parsed.name, key)) {
       std::string keyPart(text.substr(0, parsed.equalsAt));
       keyPart.erase(keyPart.find_last_not_of(kBlanks) + 1);
       std::string result(content.substr(0, line.begin));

@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "config/band_plan.h"
+#include "config/utf8.h"
 
 namespace vs32 {
 
@@ -371,29 +372,17 @@ std::string_view TrimBlanks(std::string_view text) {
 }
 
 // The longest prefix of `text` that fits `maxUnits` UTF-16 code units, cut on a
-// character boundary. A byte that starts no valid sequence counts as one unit.
+// character boundary. A byte that starts no character counts as one unit (the
+// U+FFFD it becomes).
 std::string CutToUtf16Units(std::string_view text, size_t maxUnits) {
   size_t units = 0;
   size_t pos = 0;
   while (pos < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[pos]);
-    size_t length = 1;
-    if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    }
-    bool valid = pos + length <= text.size();
-    for (size_t i = 1; valid && i < length; ++i) {
-      valid = (static_cast<unsigned char>(text[pos + i]) & 0xC0) == 0x80;
-    }
-    if (!valid) length = 1;
-    const size_t needed = (valid && length == 4) ? 2 : 1;
+    const Utf8Char c = Utf8At(text, pos);
+    const size_t needed = c.value >= 0x10000 ? 2 : 1;
     if (units + needed > maxUnits) break;
     units += needed;
-    pos += length;
+    pos += c.length;
   }
   return std::string(text.substr(0, pos));
 }

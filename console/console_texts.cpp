@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "config/ascii_case.h"
 #include "config/band_plan.h"
 
 namespace vs32 {
@@ -197,14 +198,8 @@ std::optional<int> FindInputDevice(std::string_view device, std::span<const std:
     std::from_chars(device.data(), device.data() + device.size(), value);
     return value;
   }
-  auto lower = [](std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-  };
-  const std::string wanted = lower(device);
   for (size_t i = 0; i < names.size(); ++i) {
-    if (lower(names[i]).find(wanted) != std::string::npos) return static_cast<int>(i);
+    if (ContainsIgnoringAsciiCase(names[i], device)) return static_cast<int>(i);
   }
   return std::nullopt;
 }

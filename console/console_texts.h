@@ -9,20 +9,21 @@
 #include <string_view>
 
 #include "config/settings.h"
+#include "engine/version.h"
+#include "report/decode_log.h"
 
 namespace vs32 {
 
 inline constexpr std::string_view kConsoleBanner =
-    "================== Vesta-32 RX (zz0zzz) decoder v1.4 ==================";
+    "================== Vesta-32 RX (zz0zzz) decoder v" VS32_VERSION " ==================";
 inline constexpr std::string_view kConsoleUsage =
     "Usage:\nVs32RxC [file.wav]\n\tfile.wav\t- decode wav-file then exit\n";
-inline constexpr std::string_view kConsoleVersion = "Vs32RxC 1.4\n";
+inline constexpr std::string_view kConsoleVersion = "Vs32RxC " VS32_VERSION "\n";
 inline constexpr std::string_view kEmptyCallMessage =
     "\nPlease set Your CALL and QTH in config file Vs32RxC.ini fields MYCALL and MYQTH\n";
 inline constexpr std::string_view kConsoleSeparator =
     "=======================================================================\n";
-inline constexpr std::string_view kConsoleColumns =
-    "   DATE     TIME     CALL    FREQ      QRB     Eb/No\t  SNR\tDEC   U\n";
+inline constexpr std::string_view kConsoleColumns = kConsoleColumnsLine;
 inline constexpr std::string_view kConsoleDashes =
     "-----------------------------------------------------------------------\n";
 // The spinner's characters, in turn.

@@ -233,19 +233,11 @@ float EbNoDb(float s, float e) {
   return static_cast<float>(db);
 }
 
-DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* upper,
-                         const int8_t* sign, char call[8], float* ebNoDb, int* attempts, int depth,
-                         const DecoderOptions& options) {
-  float ebNoScratch;
-  int attemptsScratch;
-  char callScratch[8];
-  if (!ebNoDb) ebNoDb = &ebNoScratch;
-  if (!attempts) attempts = &attemptsScratch;
-  if (!call) call = callScratch;
-  *ebNoDb = -99.0f;
-  *attempts = 0;
-  if (!centre) return 0;
-  if (options.decodeAfterWarmup && !options.historyHalfFull) return 0;
+DecodeResult DecodeFrame(const float* centre, const float* lower, const float* upper,
+                         const int8_t* sign, int depth, const DecoderOptions& options) {
+  DecodeResult r;
+  if (!centre) return r;
+  if (options.decodeAfterWarmup && !options.historyHalfFull) return r;
 
   Demodulation demod;
   Demodulate(centre, lower, upper, &demod);
@@ -264,25 +256,27 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
       const ListOutcome list = options.listDecoder->Search(demod.scores);
       found = list.found;
       message = list.message;
-      *attempts = found ? list.position : list.length;
+      r.attempts = found ? list.position : list.length;
     } else {
       found = CheckCandidate(message, true) == 2;
-      *attempts = 1;
+      r.attempts = 1;
     }
     if (found) {
-      *ebNoDb = bestEbNo;
-      UnpackCall(InfoField(message), call);
-      return 2;
+      r.status = 2;
+      r.ebNoDb = bestEbNo;
+      UnpackCall(InfoField(message), r.call);
+      return r;
     }
   } else {
     const uint64_t pattern = ScramblePatternBits();
     const SearchResult search = SearchCandidates(
         demod.bestBits ^ pattern, demod.runnerUpBits ^ pattern, depth, options.strictFrameCheck);
-    *attempts = search.attempts;
+    r.attempts = search.attempts;
     if (search.status != 0) {
-      *ebNoDb = EbNoDb(demod.s, demod.e);
-      UnpackCall(InfoField(search.candidate), call);
-      return search.status;
+      r.status = search.status;
+      r.ebNoDb = EbNoDb(demod.s, demod.e);
+      UnpackCall(InfoField(search.candidate), r.call);
+      return r;
     }
   }
 
@@ -291,10 +285,11 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
         demod.bestBits, sign, *options.knownCalls, options.correlator51Threshold,
         options.correlator237Threshold, options.correlatorSecondOpinion ? demod.scores : nullptr);
     if (c.status == 1) {
-      std::memcpy(call, c.call, 7);
-      *attempts = 0;
-      *ebNoDb = EbNoDb(demod.s, demod.e);
-      return 1;
+      r.status = 1;
+      std::memcpy(r.call, c.call, 7);
+      r.attempts = 0;
+      r.ebNoDb = EbNoDb(demod.s, demod.e);
+      return r;
     }
     if (c.ambiguous && options.events) {
       char text[32];
@@ -302,7 +297,7 @@ DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* u
       options.events->Ambiguity(text);
     }
   }
-  return 0;
+  return r;
 }
 
 }  // namespace vs32

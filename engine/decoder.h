@@ -49,23 +49,26 @@ struct DecoderOptions {
   double listThreshold = 5.2;
 };
 
+// What DecodeFrame found in one window.
+struct DecodeResult {
+  DecodeStatus status = 0;
+  char call[8] = {};      // at most 6 characters and a NUL when the status is 1 or 2
+  float ebNoDb = -99.0f;  // dB, -99 when there is no decode
+  int attempts = 0;       // candidates tried (or the list position of the decode)
+};
+
 // Decodes one window. `centre`, `lower`, `upper`: power histories, oldest first,
 // index 0 = first sample of symbol 2; indices 0 ... 951 are read. A null
 // neighbour is read as the centre history (the centre wins ties anyway).
 // `sign`: hard decisions (+1/-1) of the centre channel, indices 0 ... 944; may be
-// null, which leaves out the symbol correlation. `call` receives at most 6
-// characters and a NUL when the status is 1 or 2. `ebNoDb` (dB, -99 when there
-// is no decode) and `attempts` are written on every call. `depth`: 0 single
-// attempt, 1 Deep, 2 Ultra Deep, 3 best-first list (values outside are
-// clamped). Depth 3 searches the list when `options.listDecoder` is set,
-// `historyFull` is set and the Eb/No of the best codewords is above
-// `listThreshold`, and otherwise tries only the best codewords; its decodes
-// are status 2 with `attempts` = the list position, and need the zero prefix
-// and a packed callsign in range whatever `strictFrameCheck` says. Without a
-// workspace depth 3 runs as depth 2.
-DecodeStatus DecodeFrame(const float* centre, const float* lower, const float* upper,
-                         const int8_t* sign, char call[8], float* ebNoDb, int* attempts, int depth,
-                         const DecoderOptions& options);
+// null, which leaves out the symbol correlation. `depth`: 0 single attempt,
+// 1 Deep, 2 Ultra Deep, 3 best-first list (values outside are clamped). Depth 3 searches the list
+// when `options.listDecoder` is set, `historyFull` is set and the Eb/No of the best codewords is
+// above `listThreshold`, and otherwise tries only the best codewords; its decodes are status 2 with
+// `attempts` = the list position, and need the zero prefix and a packed callsign in range whatever
+// `strictFrameCheck` says. Without a workspace depth 3 runs as depth 2.
+DecodeResult DecodeFrame(const float* centre, const float* lower, const float* upper,
+                         const int8_t* sign, int depth, const DecoderOptions& options);
 
 // ---- Pieces of the decoder, exposed for tests and tools ----
 

@@ -1,13 +1,37 @@
-// Eight single-precision lanes in one vector of the compiler's vector
-// extension, and the 8 × 8 transpose that the receive chain and the decoder
-// share. Vectors pass through memory only (by pointer), never as arguments or
-// results by value, whose layout would differ between the builds for
-// different CPUs.
+// Vectors of the compiler's vector extension (element-wise arithmetic, each
+// lane exactly the scalar operation), the 8 × 8 transpose that the receive
+// chain and the decoder share, and what the chain's kernels need to be built
+// once portable and once for AVX2. Vectors pass through memory only (by pointer), never as
+// arguments or results by value, whose layout would differ between the builds for different CPUs.
 #pragma once
 
 namespace vs32 {
 
-typedef float Floats __attribute__((vector_size(32)));
+typedef float Floats __attribute__((vector_size(32)));    // 8 lanes
+typedef double Doubles __attribute__((vector_size(32)));  // 4 lanes
+typedef float Floats4 __attribute__((vector_size(16)));   // 4 lanes, single precision
+
+// A kernel body: always inlined into each CPU-specific build of its caller.
+#define VS32_ALWAYS_INLINE __attribute__((always_inline)) inline
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The chain's kernels are built a second time for CPUs with AVX2, picked at run
+// time, so the program itself needs only the baseline x86-64 CPU. Both builds
+// do the same operations in the same order on every value (separate multiplies
+// and adds: -ffp-contract=off, and no FMA in these builds), so their results
+// are bit-identical.
+#define VS32_HAVE_AVX2_KERNELS 1
+#define VS32_AVX2 __attribute__((target("avx2")))
+#endif
+
+// True when the CPU runs the AVX2 builds of the kernels.
+inline bool Avx2KernelsAvailable() {
+#ifdef VS32_HAVE_AVX2_KERNELS
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
 
 // r[i] lane t becomes c[t] lane i. Always inlined, so that every CPU-specific
 // clone of a caller has its own copy.

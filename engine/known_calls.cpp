@@ -128,15 +128,15 @@ int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
   const GeoPoint home = LocatorToLatLon(myLocator);
   std::vector<KnownCall> entries;
   entries.reserve(KnownCallTable::kMaxUsed);
-  LoadCallFile(folder / "callsloc.txt", true, home, entries);
-  LoadCallFile(folder / "known_list.txt", false, home, entries);
+  LoadCallFile(folder / kCallsLocFile, true, home, entries);
+  LoadCallFile(folder / kKnownListFile, false, home, entries);
   ReplaceKnownCalls(table, entries);
   return static_cast<int>(entries.size());
 }
 
 int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder) {
   // unlink, not remove: a folder of that name is left alone.
-  ::unlink((folder / "known_list.txt").c_str());
+  ::unlink((folder / kKnownListFile).c_str());
   return RemoveCallsWithoutPosition(table);
 }
 

@@ -22,11 +22,11 @@
 #include "config/band_plan.h"
 #include "config/list_files.h"
 #include "config/settings.h"
+#include "engine/channel_bank.h"
 #include "engine/channel_selection.h"
 #include "engine/decode_slots.h"
 #include "engine/decoder.h"
-#include "engine/filters.h"
-#include "engine/fixed_filters.h"
+#include "engine/filter_design.h"
 #include "engine/known_calls.h"
 #include "engine/list_decoder.h"
 #include "engine/receiver_events.h"
@@ -55,22 +55,6 @@ struct DisplaySnapshot {
   long blocks = 0;  // blocks processed in this run
 };
 
-// Low-pass in front of the wide path's decimation by four: keeps the real
-// pre-shift's sum product and everything else above ~3 kHz from folding onto
-// the band. Only the kept outputs are computed.
-class DecimatingLowpass {
- public:
-  static constexpr int kTaps = 191;
-  DecimatingLowpass();
-  // Coefficient k meets the input k samples old.
-  float coefficient(int k) const { return coefficients_[k]; }
-  const float* coefficients() const { return coefficients_.data(); }
-
- private:
-  std::array<float, kTaps> coefficients_{};
-};
-
-struct ChainBank;
 struct ChainFilters;
 struct ChainKernels;
 
@@ -137,9 +121,8 @@ class ReceiveChain {
   int decoderCalls() const { return decoderCalls_; }
 
   // The decoder called at ticks: DecodeFrame unless a test puts another in.
-  using DecodeFunction = DecodeStatus (*)(const float* centre, const float* lower,
-                                          const float* upper, const int8_t* sign, char call[8],
-                                          float* ebNoDb, int* attempts, int depth,
+  using DecodeFunction = DecodeResult (*)(const float* centre, const float* lower,
+                                          const float* upper, const int8_t* sign, int depth,
                                           const DecoderOptions& options);
   void setDecoder(DecodeFunction decoder) { decoder_ = decoder ? decoder : &DecodeFrame; }
 
@@ -149,7 +132,7 @@ class ReceiveChain {
   void usePortableKernels(bool portable);
 
   // Channels padded to whole vectors in the bank and the spectrum rows.
-  static constexpr int kPaddedChannels = 1232;
+  static constexpr int kPaddedChannels = ChainBank::kPadded;
   // History ring: the 961 entries of the window and the one before it, so that
   // the window a channel had before this tick's entry stays readable (the upper
   // neighbour's, at a tick). Written twice, at slot and slot + kRingSlots, so
@@ -184,7 +167,7 @@ class ReceiveChain {
   // Per-run objects.
   bool wide_ = false;
   BandFilterChoice choice_ = BandFilterChoice::kBandFir1500;
-  std::unique_ptr<BandpassFir> bandFilter_;  // the design; it runs as filters_->designed
+  std::unique_ptr<BandpassDesign> bandFilter_;  // the design; it runs as filters_->designed
   std::unique_ptr<ChainBank> bank_;
   std::unique_ptr<ListDecoder> list_;  // the best-first list's workspace, LIST_SIZE long
   double preShiftPhase_ = 0;

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "engine/version.h"
+
 namespace vs32::gui {
 
 QString AboutText() {
@@ -10,7 +12,7 @@ QString AboutText() {
       "Implement soft decoder with options of deep (list) decoding\n"
       "and various central rx frequency from 500Hz to 23kHz.\n"
       "\n"
-      "Vs32Rx 1.4 for Linux, built with Qt 6 and PortAudio.");
+      "Vs32Rx " VS32_VERSION " for Linux, built with Qt 6 and PortAudio.");
 }
 
 QString HelpText(bool russian) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/version.h"
 #include "gui/myvsrx1.h"
 
 namespace {
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
   // Answered before a display is needed.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("Vs32Rx 1.4\n");
+      std::printf("Vs32Rx " VS32_VERSION "\n");
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

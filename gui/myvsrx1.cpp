@@ -739,11 +739,11 @@ void TForm1::AppendFrequencyLine(const char* fileName) {
 }
 
 void TForm1::AddthisfrequencytoIgnoreList1Click() {
-  AppendFrequencyLine("loran_lines.txt");
+  AppendFrequencyLine(kLoranLinesFile);
 }
 
 void TForm1::Alwaysdecodethisfrequency1Click() {
-  AppendFrequencyLine("freq_list.txt");
+  AppendFrequencyLine(kFrequencyListFile);
 }
 
 void TForm1::Cleanupknowlist1Click() {

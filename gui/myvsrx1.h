@@ -31,6 +31,7 @@
 #include "engine/receive_chain.h"
 #include "engine/receive_worker.h"
 #include "engine/receiver_events.h"
+#include "engine/version.h"
 #include "gui/image_view.h"
 #include "gui/message_box.h"
 #include "report/psk_reporter.h"
@@ -42,7 +43,7 @@ namespace vs32::gui {
 class TForm2;
 
 inline constexpr const char* kApplicationTitle = "VS-32 RX";
-inline constexpr const char* kWindowCaption = "Vs32Rx v1.4";
+inline constexpr const char* kWindowCaption = "Vs32Rx v" VS32_VERSION;
 inline constexpr int kTimerIntervalMs = 300;
 
 // The application-wide settings of the program: its title "VS-32 RX" is the

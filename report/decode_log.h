@@ -17,11 +17,14 @@
 namespace vs32 {
 
 // Column header lines (without line feed). The console program's lines carry two
-// more columns: the decode mark and the upload mark.
+// more columns: the decode mark and the upload mark; its screen shows the same
+// line (kConsoleColumnsLine, with its line feed).
 inline constexpr std::string_view kWindowedLogColumns =
     "   DATE     TIME     CALL    FREQ       QRB     Eb/No   SNR";
+inline constexpr std::string_view kConsoleColumnsLine =
+    "   DATE     TIME     CALL    FREQ      QRB     Eb/No\t  SNR\tDEC   U\n";
 inline constexpr std::string_view kConsoleLogColumns =
-    "   DATE     TIME     CALL    FREQ      QRB     Eb/No\t  SNR\tDEC   U";
+    kConsoleColumnsLine.substr(0, kConsoleColumnsLine.size() - 1);
 
 // The column header a program writes into a log it creates at start-up.
 std::string_view DecodeLogColumns(Program program);

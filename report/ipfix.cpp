@@ -1,5 +1,7 @@
 #include "report/ipfix.h"
 
+#include "config/utf8.h"
+
 namespace vs32::ipfix {
 
 namespace {
@@ -28,10 +30,6 @@ std::size_t Padded(std::size_t n) {
   return (n + 3) & ~std::size_t{3};
 }
 
-bool IsContinuation(unsigned char c) {
-  return (c & 0xC0) == 0x80;
-}
-
 std::size_t StringFieldBytes(std::string_view text) {
   return 1 + Utf8PrefixBytes(text, kMaxStringBytes);
 }
@@ -40,21 +38,14 @@ std::size_t StringFieldBytes(std::string_view text) {
 
 std::size_t Utf8PrefixBytes(std::string_view text, std::size_t maxBytes) {
   if (text.size() <= maxBytes) return text.size();
-  const std::size_t cut = maxBytes;
-  std::size_t start = cut;
-  while (start > 0 && cut - start < 3 && IsContinuation(text[start])) --start;
-  const auto lead = static_cast<unsigned char>(text[start]);
-  if (IsContinuation(lead)) return cut;  // a run of stray continuation bytes
-  std::size_t length = 1;
-  if (lead >= 0xF0 && lead < 0xF8) {
-    length = 4;
-  } else if (lead >= 0xE0) {
-    length = lead < 0xF0 ? 3 : 1;
-  } else if (lead >= 0xC0) {
-    length = 2;
-  }
   // Cut before the character that would straddle the limit.
-  return start + length > cut ? start : cut;
+  std::size_t pos = 0;
+  while (pos < maxBytes) {
+    const std::size_t length = Utf8At(text, pos).length;
+    if (pos + length > maxBytes) break;
+    pos += length;
+  }
+  return pos;
 }
 
 std::size_t ReceiverRecordBytes(const ReceiverRecord& r) {

@@ -14,6 +14,8 @@
 #include <exception>
 #include <thread>
 
+#include "config/ascii_case.h"
+#include "config/utf8.h"
 #include "report/spot_records.h"
 
 namespace vs32 {
@@ -21,47 +23,6 @@ namespace vs32 {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
-
-// Decodes one UTF-8 character at pos; invalid or truncated sequences give U+FFFD and
-// consume one byte.
-char32_t DecodeUtf8(std::string_view text, std::size_t& pos) {
-  const auto c = static_cast<unsigned char>(text[pos]);
-  if (c < 0x80) {
-    ++pos;
-    return c;
-  }
-  int length = 0;
-  char32_t value = 0;
-  char32_t minimum = 0;
-  if (c >= 0xC2 && c < 0xE0) {
-    length = 2, value = c & 0x1F, minimum = 0x80;
-  } else if (c >= 0xE0 && c < 0xF0) {
-    length = 3, value = c & 0x0F, minimum = 0x800;
-  } else if (c >= 0xF0 && c < 0xF5) {
-    length = 4, value = c & 0x07, minimum = 0x10000;
-  } else {
-    ++pos;
-    return kReplacement;
-  }
-  if (pos + length > text.size()) {
-    ++pos;
-    return kReplacement;
-  }
-  for (int i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[pos + i]);
-    if ((next & 0xC0) != 0x80) {
-      ++pos;
-      return kReplacement;
-    }
-    value = (value << 6) | (next & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) {
-    ++pos;
-    return kReplacement;
-  }
-  pos += length;
-  return value;
-}
 
 bool ValidHostName(std::string_view host) {
   if (host.empty()) return false;
@@ -77,17 +38,6 @@ bool ValidPort(std::string_view port) {
   unsigned value = 0;
   const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
   return ec == std::errc() && end == port.data() + port.size() && value >= 1 && value <= 65535;
-}
-
-bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // A whole decimal text, such as "136000", as Hz.
@@ -129,7 +79,9 @@ std::size_t Utf8ToUtf16(std::string_view text, std::span<char16_t> out) {
   std::size_t n = 0;
   std::size_t pos = 0;
   while (pos < text.size()) {
-    const char32_t c = DecodeUtf8(text, pos);
+    const Utf8Char decoded = Utf8At(text, pos);
+    pos += decoded.length;
+    const char32_t c = decoded.value;
     if (c >= 0x10000) {
       if (n + 2 > room) break;
       const char32_t v = c - 0x10000;
@@ -421,7 +373,7 @@ int SpotReporter::Reject(int code) {
 bool SpotReporter::RepeatedCall(std::string_view call, std::int64_t now) {
   RecentCall* slot = nullptr;
   for (RecentCall& entry : recent_) {
-    if (entry.used && AsciiEqualNoCase(entry.call.view(), call)) {
+    if (entry.used && EqualIgnoringAsciiCase(entry.call.view(), call)) {
       if (now - entry.seconds >= 0 && now - entry.seconds < kRepeatWindowSeconds) return true;
       slot = &entry;
       break;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 
+#include "config/ascii_case.h"
 #include "config/band_plan.h"
 #include "report/send_spot.h"
 
@@ -17,8 +18,6 @@ namespace vs32 {
 
 namespace {
 
-constexpr const char* kKnownListFile = "known_list.txt";
-constexpr const char* kFrequencyListFile = "freq_list.txt";
 // How far (Hz) a learnt call's second hearing may lie from its first.
 constexpr double kLearnToleranceHz = 2.0;
 
@@ -66,17 +65,6 @@ bool ValidChannel(int channel) {
 int WholeKm(double distanceKm) {
   if (!(distanceKm >= 0) || !std::isfinite(distanceKm)) return -1;
   return static_cast<int>(std::floor(distanceKm));
-}
-
-bool SameCallIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -353,7 +341,7 @@ void ResultsProcessor::AppendKnownList(const char* call) {
     bool listed = false;
     ForEachListLine(path, [&](std::string_view text) {
       CallLine entry;
-      if (ParseCallLine(text, entry) && SameCallIgnoringCase(entry.callsign, call)) listed = true;
+      if (ParseCallLine(text, entry) && EqualIgnoringAsciiCase(entry.callsign, call)) listed = true;
       return !listed;
     });
     if (listed) return;

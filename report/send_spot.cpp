@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/version.h"
+
 namespace vs32 {
 
 namespace {
 
-constexpr std::string_view kWindowedProgramId = "Vs32Rx v1.4";
-constexpr std::string_view kConsoleProgramId = "Vs32RxC v1.4";
+constexpr std::string_view kWindowedProgramId = "Vs32Rx v" VS32_VERSION;
+constexpr std::string_view kConsoleProgramId = "Vs32RxC v" VS32_VERSION;
 constexpr std::string_view kCorrelatorSuffix = "+correlator";
 constexpr std::string_view kMode = "VESTA";
 // Every spot is reported on the dial frequency; the receive frequency travels only in

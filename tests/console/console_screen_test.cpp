@@ -215,6 +215,17 @@ TEST(ConsoleTexts, DeviceListGivesTheValuesOfDeviceInOrder) {
   EXPECT_NE(DeviceListText({}).find("(no input device found)"), std::string::npos);
 }
 
+TEST(ConsoleTexts, DeviceOptionTakesANumberOrAPartOfANameInAnyCase) {
+  const std::vector<std::string> names = {"HDA Intel: ALC", "USB Audio CODEC", "usb audio 2"};
+  EXPECT_EQ(FindInputDevice("-1", names), -1);
+  EXPECT_EQ(FindInputDevice("7", names), 7);  // numbers are taken as they are
+  EXPECT_EQ(FindInputDevice("intel", names), 0);
+  EXPECT_EQ(FindInputDevice("uSb AUDIO", names), 1);  // the first that contains it
+  EXPECT_EQ(FindInputDevice("audio 2", names), 2);
+  EXPECT_EQ(FindInputDevice("pulse", names), std::nullopt);
+  EXPECT_EQ(FindInputDevice("CODEC ", names), std::nullopt);
+}
+
 TEST(ConsoleTexts, InputFieldNamesTheDeviceOrSaysItIsMissing) {
   const std::vector<std::string> names = {"HDA Intel: ALC", "USB Audio CODEC"};
   EXPECT_EQ(InputField(-1, names), "Input: default\t\t");

@@ -96,12 +96,8 @@ struct Result {
 
 Result RunDecoder(const std::vector<float>& h, const std::vector<int8_t>& sign,
                   const DecoderOptions& options) {
-  char call[8] = {};
-  float ebNo = 0;
-  int attempts = -7;
-  const DecodeStatus s =
-      DecodeFrame(h.data(), h.data(), h.data(), sign.data(), call, &ebNo, &attempts, 0, options);
-  return {s, s ? std::string(call) : std::string(), ebNo, attempts};
+  const DecodeResult r = DecodeFrame(h.data(), h.data(), h.data(), sign.data(), 0, options);
+  return {r.status, r.status ? std::string(r.call) : std::string(), r.ebNoDb, r.attempts};
 }
 
 DecoderOptions Options(const KnownCallTable* table, ReceiverEvents* events = nullptr) {
@@ -438,28 +434,23 @@ TEST(DecoderAllocation, NoHeapUseOnAnyPath) {
   DecoderOptions options = Options(table.get(), &sink);
   ListDecoder list(kDefaultListSize);  // the caller's workspace, made beforehand
   options.listDecoder = &list;
-  char call[8];
-  float ebNo;
-  int attempts;
 
   const long before = test::Allocations();
-  const DecodeStatus ambiguous =
-      DecodeFrame(h.data(), h.data(), h.data(), sign.data(), call, &ebNo, &attempts, 2, options);
-  const DecodeStatus nothing = DecodeFrame(noise.data(), noise.data(), noise.data(), sign.data(),
-                                           call, &ebNo, &attempts, 2, options);
+  const DecodeResult ambiguous = DecodeFrame(h.data(), h.data(), h.data(), sign.data(), 2, options);
+  const DecodeResult nothing =
+      DecodeFrame(noise.data(), noise.data(), noise.data(), sign.data(), 2, options);
   // Depth 3: the list runs on the strong frame, and on noise let through the gate.
-  const DecodeStatus listed =
-      DecodeFrame(h.data(), h.data(), h.data(), sign.data(), call, &ebNo, &attempts, 3, options);
+  const DecodeResult listed = DecodeFrame(h.data(), h.data(), h.data(), sign.data(), 3, options);
   options.listThreshold = -100;
-  const DecodeStatus listedNoise = DecodeFrame(noise.data(), noise.data(), noise.data(),
-                                               sign.data(), call, &ebNo, &attempts, 3, options);
+  const DecodeResult listedNoise =
+      DecodeFrame(noise.data(), noise.data(), noise.data(), sign.data(), 3, options);
   EXPECT_EQ(test::Allocations(), before);
-  EXPECT_EQ(ambiguous, 0);
-  EXPECT_EQ(nothing, 0);
+  EXPECT_EQ(ambiguous.status, 0);
+  EXPECT_EQ(nothing.status, 0);
   EXPECT_STREQ(sink.last, "G4ABC or G4ABC?");
-  EXPECT_EQ(listed, 2);
-  EXPECT_EQ(listedNoise, 0);
-  EXPECT_GT(attempts, 0);
+  EXPECT_EQ(listed.status, 2);
+  EXPECT_EQ(listedNoise.status, 0);
+  EXPECT_GT(listedNoise.attempts, 0);
 }
 
 // ---- False-decode probability

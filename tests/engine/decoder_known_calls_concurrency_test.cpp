@@ -85,13 +85,11 @@ TEST(DecoderKnownCallsConcurrency, CorrelationDecodesStayTheSameWhileTheTableCha
   options.knownCalls = table.get();
   options.historyHalfFull = true;
   auto decode = [&] {
-    char call[8] = {};
-    float ebNo = 0;
-    int attempts = 0;
+    const DecodeResult r =
+        DecodeFrame(history.data(), history.data(), history.data(), sign.data(), 1, options);
     Outcome o;
-    o.status = DecodeFrame(history.data(), history.data(), history.data(), sign.data(), call, &ebNo,
-                           &attempts, 1, options);
-    if (o.status != 0) o.call = call;
+    o.status = r.status;
+    if (o.status != 0) o.call = r.call;
     return o;
   };
   const Outcome expected = decode();

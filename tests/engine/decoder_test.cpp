@@ -61,15 +61,11 @@ struct Decoded {
 
 Decoded Decode(const std::vector<float>& centre, const std::vector<float>& lower,
                const std::vector<float>& upper, int depth, int offset = 0, bool strict = true) {
-  char call[8] = "-------";
-  float ebNo = 123.0f;
-  int attempts = -5;
   DecoderOptions options;
   options.strictFrameCheck = strict;
-  const DecodeStatus s =
-      DecodeFrame(centre.data() + offset, lower.data() + offset, upper.data() + offset, nullptr,
-                  call, &ebNo, &attempts, depth, options);
-  return {s, s != 0 ? std::string(call) : std::string(), ebNo, attempts};
+  const DecodeResult r = DecodeFrame(centre.data() + offset, lower.data() + offset,
+                                     upper.data() + offset, nullptr, depth, options);
+  return {r.status, r.status != 0 ? std::string(r.call) : std::string(), r.ebNoDb, r.attempts};
 }
 
 Decoded Decode(const std::vector<float>& h, int depth, bool strict = true) {
@@ -100,17 +96,14 @@ TEST(DecoderRectangular, WarmUpGateHoldsEveryDecodeUntilTheWindowIsHalfFull) {
   const auto h = Rectangular(SymbolsFromScrambled(ScrambledOf(kExample)), 1.1f, 0.1f);
   DecoderOptions options;
   options.decodeAfterWarmup = true;
-  char call[8] = {};
-  float ebNo = 0;
-  int attempts = -5;
-  EXPECT_EQ(DecodeFrame(h.data(), h.data(), h.data(), nullptr, call, &ebNo, &attempts, 2, options),
-            0);
-  EXPECT_EQ(ebNo, -99.0f);
-  EXPECT_EQ(attempts, 0);
+  const DecodeResult held = DecodeFrame(h.data(), h.data(), h.data(), nullptr, 2, options);
+  EXPECT_EQ(held.status, 0);
+  EXPECT_EQ(held.ebNoDb, -99.0f);
+  EXPECT_EQ(held.attempts, 0);
   options.historyHalfFull = true;
-  EXPECT_EQ(DecodeFrame(h.data(), h.data(), h.data(), nullptr, call, &ebNo, &attempts, 2, options),
-            2);
-  EXPECT_STREQ(call, "Q1ABC");
+  const DecodeResult r = DecodeFrame(h.data(), h.data(), h.data(), nullptr, 2, options);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_STREQ(r.call, "Q1ABC");
 }
 
 TEST(DecoderRectangular, ExampleFrameAtLevelsOnePointOneAndPointOne) {
@@ -567,18 +560,15 @@ TEST(DecoderProperty, RandomCallsignsRoundTrip) {
 
 TEST(DecoderInputs, NullHistories) {
   const auto h = Rectangular(SymbolsFromScrambled(ScrambledOf(kExample)), 1.0f, 0.0f);
-  char call[8];
-  float ebNo = 0;
-  int attempts = -1;
   const DecoderOptions options;
-  EXPECT_EQ(DecodeFrame(nullptr, h.data(), h.data(), nullptr, call, &ebNo, &attempts, 0, options),
-            0);
-  EXPECT_EQ(ebNo, -99.0f);
-  EXPECT_EQ(attempts, 0);
+  const DecodeResult none = DecodeFrame(nullptr, h.data(), h.data(), nullptr, 0, options);
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.ebNoDb, -99.0f);
+  EXPECT_EQ(none.attempts, 0);
   // Missing neighbours read as the centre history.
-  EXPECT_EQ(DecodeFrame(h.data(), nullptr, nullptr, nullptr, call, &ebNo, &attempts, 0, options),
-            2);
-  EXPECT_STREQ(call, "Q1ABC");
+  const DecodeResult r = DecodeFrame(h.data(), nullptr, nullptr, nullptr, 0, options);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_STREQ(r.call, "Q1ABC");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Filter primitives: the band-pass FIR design and its step, the power smoother
-// and the channel resonator.
-#include "engine/filters.h"
+// Filter designs and the reference objects that run them one sample at a
+// time: the band-pass FIR design and its step, the power smoother, the channel
+// resonator and the reference channel bank.
+#include "support/reference_filters.h"
 
 #include <gtest/gtest.h>
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/reference_filters.h"
+
 namespace vs32 {
 namespace {
 

@@ -257,12 +257,8 @@ struct DepthResult {
 
 DepthResult DecodeAt(const std::vector<float>& c, const std::vector<float>& l,
                      const std::vector<float>& u, int depth, DecoderOptions options) {
-  char call[8] = {};
-  float ebNo;
-  int attempts;
-  const DecodeStatus s =
-      DecodeFrame(c.data(), l.data(), u.data(), nullptr, call, &ebNo, &attempts, depth, options);
-  return {s, s ? std::string(call) : std::string(), attempts};
+  const DecodeResult r = DecodeFrame(c.data(), l.data(), u.data(), nullptr, depth, options);
+  return {r.status, r.status ? std::string(r.call) : std::string(), r.attempts};
 }
 
 TEST(ListDepth, FindsWeakFramesTheShorterListsMiss) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/allocation_counter.h"
+#include "support/reference_filters.h"
 
 namespace vs32 {
 namespace {
@@ -183,9 +184,8 @@ struct Seen {
 Seen* seen = nullptr;
 const ReceiveChain* watched = nullptr;
 
-DecodeStatus RecordingDecoder(const float* centre, const float* lower, const float* upper,
-                              const int8_t* sign, char call[8], float* ebNoDb, int* attempts,
-                              int depth, const DecoderOptions& options) {
+DecodeResult RecordingDecoder(const float* centre, const float* lower, const float* upper,
+                              const int8_t* sign, int depth, const DecoderOptions& options) {
   // The chain passes channel c's own history as the centre.
   int c = -1;
   for (int k = 0; k < kChannels; ++k) {
@@ -200,10 +200,9 @@ DecodeStatus RecordingDecoder(const float* centre, const float* lower, const flo
     seen->upper.assign(upper, upper + kEntries);
     seen->sign.assign(sign, sign + kEntries);
   }
-  call[0] = '\0';
-  *ebNoDb = -99.0f;
-  *attempts = 1;
-  return 0;
+  DecodeResult none;
+  none.attempts = 1;
+  return none;
 }
 
 class ReceiveChainDecoderView : public ::testing::Test {

@@ -159,6 +159,10 @@ TEST(Utf8Cut, BytesThatAreNotUtf8CountAsSingleCharacters) {
   EXPECT_EQ(Utf8PrefixBytes(std::string(260, '\x80'), 254), 254u);
   // A Latin-1 byte just before the cut, with no continuation bytes after it, is kept.
   EXPECT_EQ(Utf8PrefixBytes(std::string(253, 'a') + "\xE9" + "bc", 254), 254u);
+  // Overlong forms and surrogates are no characters either: byte by byte.
+  EXPECT_EQ(Utf8PrefixBytes(std::string(253, 'a') + "\xC0\x80", 254), 254u);
+  EXPECT_EQ(Utf8PrefixBytes(std::string(252, 'a') + "\xE0\x80\x80", 254), 254u);
+  EXPECT_EQ(Utf8PrefixBytes(std::string(252, 'a') + "\xED\xA0\x80", 254), 254u);
 }
 
 TEST(Utf8Cut, MessageCarriesTheCutStringWithItsLength) {

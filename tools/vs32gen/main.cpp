@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/wav_writer.h"
+#include "config/ascii_case.h"
 #include "engine/frame_codec.h"
 #include "engine/version.h"
 #include "tools/vs32gen/generator.h"
@@ -158,7 +159,7 @@ bool ValidField(const std::string& call, const std::string& field) {
   std::string given;
   for (char c : call) {
     if (c == ' ' || c == '\t') continue;
-    given += static_cast<char>((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
+    given += vs32::AsciiUpper(c);
   }
   return packed == given;
 }

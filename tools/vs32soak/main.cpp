@@ -356,7 +356,7 @@ int main(int argc, char** argv) {
     folder = scratch;
   }
   {
-    std::ofstream callsloc(folder / "callsloc.txt");
+    std::ofstream callsloc(folder / kCallsLocFile);
     for (const Frame& f : frames) {
       if (f.index % 2 == 0) callsloc << f.call << " JO65HO\n";
     }
