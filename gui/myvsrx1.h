@@ -24,10 +24,10 @@
 
 #include "audio/sound_device.h"
 #include "audio/wav_file.h"
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
+#include "engine/known_calls.h"
 #include "engine/receive_chain.h"
 #include "engine/receive_worker.h"
 #include "engine/receiver_events.h"
@@ -130,7 +130,8 @@ class TForm1 : public QMainWindow {
   // Boxes raised before the first show that have not been shown yet.
   int pendingBoxCount() const { return static_cast<int>(pendingBoxes_.size()); }
 
-  // Channel frequency in Hz: F_DIAL + F_CENTER - 50 + channel × 100/1230.
+  // Channel frequency in Hz: F_DIAL + F_CENTER - 50 + ChannelsToHz(channel)
+  // (rounded as the window always has; decode reports use ChannelHz).
   double ChannelFrequency(int channel) const;
 
   ImageView* Image1 = nullptr;
@@ -227,7 +228,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<ReceiveWorker> worker_;
   std::unique_ptr<ResultsProcessor> results_;
   std::unique_ptr<DisplaySnapshot> snapshot_;
-  std::array<int, 1230> holds_{};
+  std::array<int, kChannels> holds_{};
 
   TForm2* form2_ = nullptr;
   BoxFunction box_ = ShowModalBox;

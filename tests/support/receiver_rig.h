@@ -14,10 +14,10 @@
 
 #include "audio/sound_device.h"
 #include "audio/wav_file.h"
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
+#include "engine/known_calls.h"
 #include "engine/receive_chain.h"
 #include "engine/receive_worker.h"
 
@@ -69,7 +69,7 @@ struct ReceiverRig {
   std::unique_ptr<ChannelMask> alwaysMask = std::make_unique<ChannelMask>();
   std::unique_ptr<DecodeSlotTable> slots = std::make_unique<DecodeSlotTable>();
   Events events;
-  SoundDevice sound{&events};
+  SoundDevice sound{ForwardWarnings(&events)};
   WavFile wav;
   std::unique_ptr<ReceiveChain> chain = std::make_unique<ReceiveChain>(
       settings, knownCalls.get(), loranMask.get(), alwaysMask.get(), slots.get(), &events);

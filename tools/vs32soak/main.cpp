@@ -32,11 +32,12 @@
 
 #include "audio/sound_device.h"
 #include "audio/wav_file.h"
-#include "config/known_calls.h"
+#include "config/band_plan.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
 #include "engine/frame_codec.h"
+#include "engine/known_calls.h"
 #include "engine/receive_chain.h"
 #include "engine/receive_worker.h"
 #include "report/results.h"
@@ -80,7 +81,7 @@ constexpr const char* kHelp =
     "phantom was learnt, shown or uploaded) and nothing leaked, 1 otherwise, 2 usage\n"
     "error.\n";
 
-constexpr int kRate = 12000;
+constexpr int kRate = kWorkingRate;
 constexpr double kSymbolSeconds = 8.192;
 constexpr double kFrameSeconds = kFrameSymbols * kSymbolSeconds;  // 1957.888 s
 constexpr double kFirstFrameSeconds = 60.0;
@@ -383,7 +384,7 @@ int main(int argc, char** argv) {
   LoadChannelMasks(settings, *loranMask, *alwaysMask, folder);
 
   QuietEvents events;
-  SoundDevice sound(&events);
+  SoundDevice sound(ForwardWarnings(&events));
   WavFile wav;
   auto chain = std::make_unique<ReceiveChain>(settings, knownCalls.get(), loranMask.get(),
                                               alwaysMask.get(), slots.get(), &events);
