@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #ifdef VS32_HAVE_ALSA
 #include <alsa/asoundlib.h>
@@ -91,7 +92,7 @@ int CaptureCallback(const void* input, void* /*output*/, unsigned long frameCoun
 
 }  // namespace
 
-SoundDevice::SoundDevice(ReceiverEvents* events) : events_(events) {}
+SoundDevice::SoundDevice(WarningHandler onWarning) : onWarning_(std::move(onWarning)) {}
 
 SoundDevice::~SoundDevice() {
   closeInput();
@@ -125,8 +126,7 @@ bool SoundDevice::ValidInput(const InputFormat& f) {
 }
 
 void SoundDevice::warn(const char* text) {
-  ReceiverEvents* events = events_.load();
-  if (events != nullptr) events->Warning(text, kCaption);
+  if (onWarning_) onWarning_(text, kCaption);
 }
 
 bool SoundDevice::openInput(int rate, int bits, int channels, int frames) {

@@ -18,12 +18,12 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "audio/block_source.h"
-#include "engine/receiver_events.h"
 
 namespace vs32 {
 
@@ -37,15 +37,16 @@ class SoundDevice : public BlockSource {
   // How long a read waits for an input to be opened before it returns 0.
   static constexpr std::chrono::milliseconds kIdleWait{1000};
 
-  // events: receives the warnings when a device cannot be opened (may be null;
-  // not owned). The warning is raised on the thread that called open, after
-  // every lock of this object has been released.
-  explicit SoundDevice(ReceiverEvents* events = nullptr);
+  // Receives a warning text and its caption when a device cannot be opened.
+  using WarningHandler = std::function<void(const char* text, const char* caption)>;
+
+  // onWarning may be empty (failures are then only return values). It is called
+  // on the thread that called open, after every lock of this object has been
+  // released.
+  explicit SoundDevice(WarningHandler onWarning = {});
   ~SoundDevice();  // closes input and output; no reader may still be inside read
   SoundDevice(const SoundDevice&) = delete;
   SoundDevice& operator=(const SoundDevice&) = delete;
-
-  void setEvents(ReceiverEvents* events) { events_.store(events); }
 
   // Input device for the next openInput: 0 … n − 1 index the input-capable
   // devices in the order InputDeviceNames() lists them; −1 is the default input.
@@ -133,7 +134,7 @@ class SoundDevice : public BlockSource {
   void queueFilledLocked(int index, bool replacedNewest);  // inputLock_ held
   void warn(const char* text);
 
-  std::atomic<ReceiverEvents*> events_;
+  const WarningHandler onWarning_;  // set once at construction
   std::atomic<int> inputDevice_{kDefaultDevice};
   std::atomic<bool> outputOpen_{false};
 

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
+#include "engine/known_calls.h"
 #include "engine/receive_chain.h"
 
 namespace vs32 {

@@ -1,5 +1,5 @@
 // The reference filter objects the chain's kernels are checked against: one
-// channel step of the whole 1230-channel bank, and the
+// channel step of the whole channel bank, and the
 // front-end FIRs over a one-second block at 12000 samples/s.
 #include <benchmark/benchmark.h>
 
@@ -7,13 +7,14 @@
 #include <random>
 #include <vector>
 
+#include "config/band_plan.h"
 #include "support/reference_filters.h"
 
 namespace vs32 {
 namespace {
 
-constexpr int kBankChannels = 1230;
-constexpr int kBlock = 12000;
+constexpr int kBankChannels = kChannels;
+constexpr int kBlock = kWorkingRate;
 
 std::vector<float> NoiseBlock(int n, unsigned seed) {
   std::mt19937 rng(seed);
@@ -33,7 +34,7 @@ struct Bank {
     resonators.reserve(kBankChannels);
     smoothers.reserve(kBankChannels);
     for (int c = 0; c < kBankChannels; ++c) {
-      const float f = static_cast<float>(c * 0.08130081300813008 + 100);
+      const float f = static_cast<float>(ChannelOffsetHz(c) + kMixedBandStartHz);
       const float fn = static_cast<float>(static_cast<double>(f) * (1.0 / 12000) * 24);
       resonators.emplace_back(fn, 0.000244f);
       smoothers.emplace_back(1.0f / 2048, 3);
@@ -65,7 +66,7 @@ BENCHMARK(BM_ChannelStepAllChannels);
 void BM_ChannelBankStepAllChannels(benchmark::State& state) {
   std::vector<float> f(kBankChannels);
   for (int c = 0; c < kBankChannels; ++c) {
-    const float hz = static_cast<float>(c * 0.08130081300813008 + 100);
+    const float hz = static_cast<float>(ChannelOffsetHz(c) + kMixedBandStartHz);
     f[c] = static_cast<float>(static_cast<double>(hz) * (1.0 / 12000) * 24);
   }
   ChannelBank bank(f.data(), kBankChannels, 0.000244f, 1.0f / 2048);

@@ -7,17 +7,14 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <vector>
 
 #include "config/ascii_case.h"
-#include "config/locator.h"
 
 namespace vs32 {
 
 namespace {
 
 constexpr std::string_view kSeparators = " \n\r\t";
-constexpr int kMaskChannels = 1230;
 
 bool IsAsciiDigit(char c) {
   return c >= '0' && c <= '9';
@@ -37,25 +34,6 @@ std::string_view NextField(std::string_view line, size_t& pos) {
   if (end == std::string_view::npos) end = line.size();
   pos = end;
   return line.substr(start, end - start);
-}
-
-void LoadCallFile(const std::filesystem::path& path, bool withLocators, const GeoPoint& home,
-                  std::vector<KnownCall>& entries) {
-  ForEachListLine(path, [&](std::string_view text) {
-    if (entries.size() >= static_cast<size_t>(KnownCallTable::kMaxUsed)) return false;
-    CallLine line;
-    if (!ParseCallLine(text, line)) return true;
-    double distanceKm = -1;
-    if (withLocators && !line.locator.empty()) {
-      const GeoPoint station = LocatorToLatLon(line.locator);
-      distanceKm = DistanceKm(station.longitude, station.latitude, home.longitude, home.latitude);
-    } else {
-      line.locator.clear();
-    }
-    entries.emplace_back();
-    FillKnownCall(entries.back(), line.callsign, line.locator, distanceKm);
-    return true;
-  });
 }
 
 void LoadMask(const std::filesystem::path& path, const ReceiverSettings& settings,
@@ -132,32 +110,15 @@ int ParseMaskLine(std::string_view line, double dialHz, double bandStartHz) {
   if (result.ec != std::errc()) return -1;
   const float f = static_cast<float>(number);
   if (!(f >= 137450 && f <= 137550)) return -1;
-  const double position = std::trunc((f - dialHz - bandStartHz) * 1230 * 0.01);
-  if (!(position >= 0 && position < kMaskChannels)) return -1;
+  const double position = std::trunc(ChannelPosition(f - dialHz - bandStartHz));
+  if (!(position >= 0 && position < kChannels)) return -1;
   return static_cast<int>(position);
-}
-
-int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
-                   const std::filesystem::path& folder) {
-  const GeoPoint home = LocatorToLatLon(myLocator);
-  std::vector<KnownCall> entries;
-  entries.reserve(KnownCallTable::kMaxUsed);
-  LoadCallFile(folder / kCallsLocFile, true, home, entries);
-  LoadCallFile(folder / kKnownListFile, false, home, entries);
-  ReplaceKnownCalls(table, entries);
-  return static_cast<int>(entries.size());
 }
 
 void LoadChannelMasks(const ReceiverSettings& settings, ChannelMask& loranMask,
                       ChannelMask& alwaysDecodeMask, const std::filesystem::path& folder) {
   LoadMask(folder / kLoranLinesFile, settings, loranMask);
   LoadMask(folder / kFrequencyListFile, settings, alwaysDecodeMask);
-}
-
-int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder) {
-  // unlink, not remove: a folder of that name is left alone.
-  ::unlink((folder / kKnownListFile).c_str());
-  return RemoveCallsWithoutPosition(table);
 }
 
 }  // namespace vs32

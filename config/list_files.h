@@ -2,6 +2,7 @@
 //
 // callsloc.txt   "CALL LOCATOR ..." per line: stations with a position.
 // known_list.txt "CALL ..." per line: stations heard before, without a position.
+// (The known-call table loads these two: engine/known_calls.h.)
 // loran_lines.txt, freq_list.txt: absolute frequencies in Hz, one per line.
 //
 // Lines are read whole, with LF or CRLF endings; fields are separated by blanks,
@@ -17,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/known_calls.h"
+#include "config/band_plan.h"
 #include "config/settings.h"
 
 namespace vs32 {
@@ -29,7 +30,7 @@ inline constexpr const char* kLoranLinesFile = "loran_lines.txt";
 inline constexpr const char* kFrequencyListFile = "freq_list.txt";
 
 // One flag (0 or 1) per channel. Owned by the front end.
-using ChannelMask = std::array<int, 1230>;
+using ChannelMask = std::array<int, kChannels>;
 
 // Only this part of a line is looked at; the rest of a very long line is ignored.
 inline constexpr size_t kListLineKeep = 4096;
@@ -49,23 +50,12 @@ struct CallLine {
 bool ParseCallLine(std::string_view line, CallLine& out);
 
 // The channel a frequency line marks, or -1: the first field as a 32-bit float
-// f, accepted in 137450 … 137550 Hz, channel trunc((f - dialHz - bandStartHz) ×
-// 1230 × 0.01) when it lies in 0 … 1229.
+// f, accepted in 137450 … 137550 Hz, channel trunc(ChannelPosition(f - dialHz -
+// bandStartHz)) when it lies in 0 … kChannels − 1.
 int ParseMaskLine(std::string_view line, double dialHz, double bandStartHz);
-
-// Rebuilds the table from callsloc.txt, then known_list.txt (at most 999 entries,
-// always starting empty). A callsloc.txt line without a locator is taken like a
-// known_list.txt line (no position). Distances are from `myLocator`. Returns the
-// number of entries. Main thread; the table's mutex is held while entries move.
-int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
-                   const std::filesystem::path& folder = {});
 
 // Clears both masks and sets the channels listed in loran_lines.txt and freq_list.txt.
 void LoadChannelMasks(const ReceiverSettings& settings, ChannelMask& loranMask,
                       ChannelMask& alwaysDecodeMask, const std::filesystem::path& folder = {});
-
-// Deletes known_list.txt and removes every entry without a position from the
-// table. Returns the number removed (shown as "<n> items deleted").
-int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder = {});
 
 }  // namespace vs32

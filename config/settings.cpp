@@ -9,6 +9,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "config/band_plan.h"
 #include "config/utf8.h"
 
 namespace vs32 {
@@ -17,7 +18,6 @@ namespace {
 
 using R = ReceiverSettings;
 
-constexpr double kTwoPi = 6.283185307179586;
 constexpr size_t kReporterHostUnits = 255;  // 256 UTF-16 units with the terminator
 constexpr size_t kReporterPortUnits = 31;   // 32 UTF-16 units with the terminator
 
@@ -56,7 +56,7 @@ constexpr SettingKey kKeys[] = {
      .defaultText = "-1",
      .clamped = true,
      .minValue = -1,
-     .maxValue = 1230,
+     .maxValue = kChannels,
      .windowedOrder = 3,
      .consoleOrder = 3,
      .windowedWriteBack = false,
@@ -69,7 +69,7 @@ constexpr SettingKey kKeys[] = {
      .defaultText = "1",
      .clamped = true,
      .minValue = 0,
-     .maxValue = 615,
+     .maxValue = kChannels / 2,
      .windowedOrder = 4,
      .consoleOrder = 4,
      .reloadOrder = 4,
@@ -439,15 +439,10 @@ std::string DefaultLogHeader(Program program, std::string_view myCall, std::stri
 }
 
 void ComputeDerived(ReceiverSettings& settings) {
-  if (settings.bandStartHz >= 5450) {
-    settings.inputRate = 48000;
-    settings.preShiftStep = (settings.bandStartHz - 1500) * kTwoPi / 48000;
-    settings.mixStep = kTwoPi * 1400 / 12000;
-  } else {
-    settings.inputRate = 12000;
-    settings.preShiftStep = 0;
-    settings.mixStep = (settings.bandStartHz - 100) * kTwoPi / 12000;
-  }
+  const MixerPlan plan = PlanMixer(settings.bandStartHz);
+  settings.inputRate = plan.inputRate;
+  settings.preShiftStep = plan.preShiftStep;
+  settings.mixStep = plan.mixStep;
 }
 
 ReceiverSettings DefaultSettings(Program program) {

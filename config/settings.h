@@ -58,8 +58,8 @@ struct ReceiverSettings {
 
   double bandStartHz = 0;       // Hz, F_CENTER - 50, 350 … 23000
   double dialHz = 0;            // Hz, radio dial frequency
-  Relaxed<int> maxPeaks;        // peaks kept per block, -1 … 1230 (-1 and 0: all); menu
-  Relaxed<int> minPeakSpacing;  // channels between picked peaks, 0 … 615; menu
+  Relaxed<int> maxPeaks;        // peaks kept per block, -1 … kChannels (-1 and 0: all); menu
+  Relaxed<int> minPeakSpacing;  // channels between picked peaks, 0 … kChannels / 2; menu
   std::string myCall;           // may be empty (the front ends check)
   std::string myLocator;        // Maidenhead locator, may be empty
   std::string logFilePath;      // decode log
@@ -96,10 +96,10 @@ struct ReceiverSettings {
   int listSize = 0;           // messages in that list, 1 ... 65536
   double listThreshold = 0;   // dB: Eb/No of the best codewords above which the list runs
 
-  // Derived by ComputeDerived().
-  int inputRate = 0;        // samples/s: 48000 when bandStartHz >= 5450, else 12000
+  // Derived by ComputeDerived() from the band plan (PlanMixer).
+  int inputRate = 0;        // samples/s: kWideRate on the wide path, else kWorkingRate
   double preShiftStep = 0;  // rad per input sample (wide path only, else 0)
-  double mixStep = 0;       // rad per 12000/s sample
+  double mixStep = 0;       // rad per working-rate sample
 };
 
 // One per key, named after its field, in the table's order (the table is

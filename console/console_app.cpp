@@ -180,7 +180,7 @@ int ConsoleApp::RunWith(const ConsoleOptions& options) {
   // 7. Sound input and output (a device that cannot be opened says so once,
   // and is tried again while the program runs). Standard input is read once
   // the station is known to be set (step 13).
-  sound_ = std::make_unique<SoundDevice>(&events_);
+  sound_ = std::make_unique<SoundDevice>(ForwardWarnings(&events_));
   if (!options_.stdinInput) OpenSound(deviceText);
   sound_->openOutput(12000, 16, 1, 12000);
 

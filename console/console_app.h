@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "config/ini_path.h"
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "console/console_input.h"
@@ -34,6 +33,7 @@
 #include "console/console_texts.h"
 #include "console/service_notify.h"
 #include "console/sound_retry.h"
+#include "engine/known_calls.h"
 #include "engine/receiver_events.h"
 #include "receiver/receiver.h"
 #include "report/psk_reporter.h"

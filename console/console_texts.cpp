@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "config/ascii_case.h"
+#include "config/band_plan.h"
 
 namespace vs32 {
 
@@ -89,7 +90,7 @@ std::string StationLine(const ReceiverSettings& settings) {
   char buf[256];
   const int n = std::snprintf(buf, sizeof buf, "Dial=%.2f Hz\tFc=%.2f Hz\tPeak spc: %.3f Hz\n",
                               settings.dialHz, settings.bandStartHz + 50,
-                              settings.minPeakSpacing.load() * 100.0 / 1230.0);
+                              ChannelsToHz(settings.minPeakSpacing.load()));
   return std::string(buf, n > 0 ? std::min(static_cast<size_t>(n), sizeof buf - 1) : 0);
 }
 

@@ -12,9 +12,7 @@ bool MaskFlag(const int* mask, int c) {
   return std::atomic_ref<int>(const_cast<int&>(mask[c])).load(std::memory_order_relaxed) != 0;
 }
 
-
-constexpr int kChannelCount = 1230;
-constexpr int kMaxSpacing = 615;  // half the band: no channel can be a peak beyond it
+constexpr int kMaxSpacing = kChannels / 2;  // half the band: no channel can be a peak beyond it
 constexpr float kLargestFloat = 3.4028235e38f;
 
 // Clears the weakest flagged channel of [start, last] and returns true, or
@@ -26,7 +24,7 @@ bool ClearWeakest(const double* spectrum, int* flags, int start, int last) {
   float lowest = kLargestFloat;
   int weakest = -1;
   int firstFlagged = -1;
-  for (int c = start; c <= last && c < kChannelCount; ++c) {
+  for (int c = start; c <= last && c < kChannels; ++c) {
     if (flags[c] == 0) continue;
     if (firstFlagged < 0) firstFlagged = c;
     if (spectrum[c] < static_cast<double>(lowest)) {
@@ -46,7 +44,7 @@ bool ClearWeakest(const double* spectrum, int* flags, int start, int last) {
 }  // namespace
 
 int SelectChannels(const SelectionInput& in, int* flags) {
-  for (int c = 0; c < kChannelCount; ++c) flags[c] = 0;
+  for (int c = 0; c < kChannels; ++c) flags[c] = 0;
   const double* p = in.spectrum;
   if (p == nullptr) return 0;
 
@@ -56,7 +54,7 @@ int SelectChannels(const SelectionInput& in, int* flags) {
   if (s < 0) s = 0;
   if (s > kMaxSpacing) s = kMaxSpacing;
   int count = 0;
-  for (int c = s; c < kChannelCount - s; ++c) {
+  for (int c = s; c < kChannels - s; ++c) {
     bool peak = true;
     for (int j = 1; j <= s; ++j) {
       if (!(p[c] >= p[c + j] && p[c] >= p[c - j])) {
@@ -72,7 +70,7 @@ int SelectChannels(const SelectionInput& in, int* flags) {
 
   // 3. Interference lines.
   if (in.ignoreLoranLines && in.loranMask != nullptr) {
-    for (int c = 0; c < kChannelCount; ++c) {
+    for (int c = 0; c < kChannels; ++c) {
       if (MaskFlag(in.loranMask, c)) {
         if (flags[c] != 0) --count;
         flags[c] = 0;
@@ -85,34 +83,34 @@ int SelectChannels(const SelectionInput& in, int* flags) {
   // as the excess shrinks.
   const int m = in.maxPeaks;
   if (m > 0) {
-    int win = kChannelCount / m;
+    int win = kChannels / m;
     int start = 0;
     while (count > m) {
-      if (count - m < m) win = kChannelCount / (count - m);
+      if (count - m < m) win = kChannels / (count - m);
       int n = 0;
-      for (int c = start; c < start + win && c < kChannelCount; ++c) {
+      for (int c = start; c < start + win && c < kChannels; ++c) {
         if (flags[c] != 0) ++n;
       }
       // The search looks at one channel more than the count did.
       if (n > 1 && ClearWeakest(p, flags, start, start + win)) --count;
       start += win;
-      if (start >= kChannelCount) start = 0;
+      if (start >= kChannels) start = 0;
     }
   }
 
   // 5-6. Channels decoded whatever the spectrum says; the thinning never removes them.
   if (in.useFrequencyList && in.alwaysDecodeMask != nullptr) {
-    for (int c = 0; c < kChannelCount; ++c) {
+    for (int c = 0; c < kChannels; ++c) {
       if (MaskFlag(in.alwaysDecodeMask, c)) flags[c] = 1;
     }
   }
-  if (in.channelSelected && in.selectedChannel >= 0 && in.selectedChannel < kChannelCount) {
+  if (in.channelSelected && in.selectedChannel >= 0 && in.selectedChannel < kChannels) {
     flags[in.selectedChannel] = 1;
   }
 
   // 7.
   int total = 0;
-  for (int c = 0; c < kChannelCount; ++c) {
+  for (int c = 0; c < kChannels; ++c) {
     if (flags[c] != 0) ++total;
   }
   return total;

@@ -5,21 +5,23 @@
 // by a click. Keeps no state between blocks and allocates nothing.
 #pragma once
 
+#include "config/band_plan.h"
+
 namespace vs32 {
 
 struct SelectionInput {
-  const double* spectrum = nullptr;       // 1230 long-term channel powers (required)
-  int minPeakSpacing = 1;                 // S, channels, 0 … 615 (below 0 counts as 0)
-  int maxPeaks = -1;                      // M, −1 … 1230; −1 or 0: keep every peak
+  const double* spectrum = nullptr;       // kChannels long-term channel powers (required)
+  int minPeakSpacing = 1;                 // S, channels, 0 … kChannels / 2 (below 0 counts as 0)
+  int maxPeaks = -1;                      // M, −1 … kChannels; −1 or 0: keep every peak
   bool ignoreLoranLines = false;          // remove the channels of loranMask
-  const int* loranMask = nullptr;         // 1230 flags, may be null (no lines)
+  const int* loranMask = nullptr;         // kChannels flags, may be null (no lines)
   bool useFrequencyList = true;           // add the channels of alwaysDecodeMask
-  const int* alwaysDecodeMask = nullptr;  // 1230 flags, may be null (none)
+  const int* alwaysDecodeMask = nullptr;  // kChannels flags, may be null (none)
   bool channelSelected = false;           // a channel picked by a click
-  int selectedChannel = 0;                // its index; ignored outside 0 … 1229
+  int selectedChannel = 0;                // its index; ignored outside 0 … kChannels − 1
 };
 
-// Writes 1230 flags to peakFlags (1: decode this channel, 0: not) and returns
+// Writes kChannels flags to peakFlags (1: decode this channel, 0: not) and returns
 // how many are set, always-decode and selected channels included (so it can
 // exceed maxPeaks). With no spectrum every flag is 0.
 int SelectChannels(const SelectionInput& input, int* peakFlags);

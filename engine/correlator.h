@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "config/known_calls.h"
 #include "engine/frame_codec.h"
+#include "engine/known_calls.h"
 
 namespace vs32 {
 

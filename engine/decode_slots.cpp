@@ -8,9 +8,9 @@ namespace vs32 {
 
 namespace {
 
-constexpr int kNoiseGap = 10;           // channels nearer than this are not noise
-constexpr double kNoiseDivisor = 1211;  // 1230 − 19, kept at the band edges too
-constexpr float kNoFigure = -100.0f;    // dB, when there is no noise to compare with
+constexpr int kNoiseGap = 10;                     // channels nearer than this are not noise
+constexpr double kNoiseDivisor = kChannels - 19;  // kept at the band edges too
+constexpr float kNoFigure = -100.0f;              // dB, when there is no noise to compare with
 
 bool IsFree(const DecodeSlot& slot) {
   return slot.time == 0;

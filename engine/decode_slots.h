@@ -13,6 +13,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "config/band_plan.h"
+
 namespace vs32 {
 
 struct DecodeSlot {
@@ -20,7 +22,7 @@ struct DecodeSlot {
   float ebno = 0;          // dB, the decoder's Eb/No of the best decode so far
   float channel_snr = 0;   // dB, 10 log10(spectrum[c] / noise)
   float snr = 0;           // dB, 10 log10(spectrum[c] / noise / 1211)
-  int channel = 0;         // channel index 0 … 1229
+  int channel = 0;         // channel index 0 … kChannels − 1
   int time = 0;            // seconds of the last improving decode; 0 marks a free slot
   int attempts = 0;        // the decoder's attempts (0: a correlation stage)
   int result = 0;          // decode status, 2 or 1
@@ -39,7 +41,7 @@ enum class AcceptOutcome {
 class DecodeSlotTable {
  public:
   static constexpr int kSlots = 1000;
-  static constexpr int kChannels = 1230;
+  static constexpr int kChannels = vs32::kChannels;
   static constexpr int kHoldTicks = 287;   // set by results processing for a reported channel
   static constexpr int kQuietSeconds = 8;  // a slot is reported once quiet for more than this
   static constexpr int kCallChars = 6;     // characters of a callsign that are kept
@@ -50,10 +52,10 @@ class DecodeSlotTable {
 
   // Worker, at a history tick: judges a decoder outcome and opens or improves
   // the callsign's slot.
-  //   channel: 0 … 1229 (anything else is ignored); status: 0, 1 or 2;
+  //   channel: 0 … kChannels − 1 (anything else is ignored); status: 0, 1 or 2;
   //   call: NUL-terminated, only its first 6 characters count;
   //   ebNoDb: dB; nowSeconds: time stamp, > 0 (0 marks a free slot, so 0 or less
-  //   is stored as 1); spectrum: the 1230 long-term channel powers;
+  //   is stored as 1); spectrum: the long-term power of every channel;
   //   decodeThreshold: dB; fromWav: the decode came from a recording.
   // Accepted: status 2; or status 1 with ebNoDb > decodeThreshold on a channel
   // whose hold is 0 or less. Everything else is dropped.
@@ -76,7 +78,7 @@ class DecodeSlotTable {
   int PendingCount() const;
 
   // Hold counts: set by results processing, counted down by the worker.
-  // Channels outside 0 … 1229 are ignored (hold reads 0).
+  // Channels outside 0 … kChannels − 1 are ignored (hold reads 0).
   void SetHold(int channel, int ticks) {
     if (ValidChannel(channel)) hold_[channel].store(ticks, std::memory_order_relaxed);
   }

@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "config/known_calls.h"
 #include "engine/frame_codec.h"
+#include "engine/known_calls.h"
 #include "engine/receiver_events.h"
 
 namespace vs32 {

@@ -9,9 +9,9 @@
 
 #include <array>
 
-namespace vs32 {
+#include "config/band_plan.h"  // kTwoPi
 
-inline constexpr double kTwoPi = 6.283185307179586;
+namespace vs32 {
 
 // Windowed-sine band-pass FIR designed from its band edges.
 //

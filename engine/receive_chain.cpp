@@ -29,8 +29,9 @@ constexpr double kStartPhase = kTwoPi / 512;  // both mixers start here every ru
 constexpr float kResonatorBandwidth = 0.000244f;
 constexpr float kSmootherCutoff = 1.0f / 2048;
 constexpr int kSmootherStages = 3;
-constexpr int kHalfFullCount = 588555;  // 1230 × 957 / 2 channel ticks
-constexpr int kFullCount = 1177110;     // 1230 × 957
+// Channel ticks until every channel's spectrum entries (4 … 960) hold real powers.
+constexpr int kFullCount = kChannels * 957;
+constexpr int kHalfFullCount = kFullCount / 2;
 
 const ChainKernels* KernelsFor(bool portable) {
   static const ChainKernels kPortable = {SelectStepBankPlain(true), SelectFirRun(true),
@@ -142,8 +143,9 @@ void ReceiveChain::StartRun() {
   for (int c = 0; c < kPaddedChannels; ++c) {
     const int channel = std::min(c, kChannels - 1);
     // Two roundings, as the channel frequencies have always been formed.
-    const float f = static_cast<float>(channel * kChannelSpacingHz + 100);
-    const float fn = static_cast<float>(static_cast<double>(f) * (1.0 / 12000) * 24);
+    const float f = static_cast<float>(ChannelOffsetHz(channel) + kMixedBandStartHz);
+    const float fn =
+        static_cast<float>(static_cast<double>(f) * (1.0 / kWorkingRate) * kSamplesPerStep);
     const ResonatorDesign r(fn, kResonatorBandwidth);
     b.a0[c] = r.a0();
     b.a1[c] = r.a1();
@@ -167,11 +169,11 @@ void ReceiveChain::StartRun() {
   const long double start = bandStart;
   float lo, hi;
   if (wide_) {
-    lo = static_cast<float>((start - 450) / 48000);
-    hi = static_cast<float>((start + 550) / 48000);
+    lo = static_cast<float>((start - 450) / kWideRate);
+    hi = static_cast<float>((start + 550) / kWideRate);
   } else {
-    lo = static_cast<float>((start - 100) / 12000);
-    hi = static_cast<float>((start + 200) / 12000);
+    lo = static_cast<float>((start - 100) / kWorkingRate);
+    hi = static_cast<float>((start + 200) / kWorkingRate);
   }
   bandFilter_ = std::make_unique<BandpassDesign>(lo, hi);
   filters_->designed.Redesign(*bandFilter_);

@@ -1,9 +1,9 @@
-// The receive chain: one-second audio blocks in, 1230 channel histories, a
+// The receive chain: one-second audio blocks in, one history per channel, a
 // spectrum, the picked channels and decoder outcomes out.
 //
 // Per block: impulse blanking and normalisation, band filter, mixer (the band's
-// lower edge lands at 100 Hz), low-pass, then 500 channel steps of 1230
-// resonator + detector + smoother channels. Every 1024 channel steps (2.048 s)
+// lower edge lands at 100 Hz), low-pass, then 500 channel steps of the band
+// plan's resonator + detector + smoother channels. Every 1024 channel steps (2.048 s)
 // each channel's history advances by one entry and the decoder runs on the
 // picked channels; accepted outcomes go to the decode slot table.
 //
@@ -19,7 +19,7 @@
 #include <mutex>
 #include <vector>
 
-#include "config/known_calls.h"
+#include "config/band_plan.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/channel_bank.h"
@@ -27,19 +27,15 @@
 #include "engine/decode_slots.h"
 #include "engine/decoder.h"
 #include "engine/filter_design.h"
+#include "engine/known_calls.h"
 #include "engine/list_decoder.h"
 #include "engine/receiver_events.h"
 
 namespace vs32 {
 
-inline constexpr int kChannels = 1230;
-inline constexpr double kChannelSpacingHz = 0.08130081300813008;  // 100/1230 Hz
-inline constexpr int kWorkingRate = 12000;                        // samples/s
-inline constexpr int kWideRate = 48000;                           // samples/s
-inline constexpr double kWideBandStartHz = 5450;  // band starts at or above: wide path
-inline constexpr int kStepsPerBlock = 500;        // channel steps per second
-inline constexpr int kSamplesPerStep = 24;        // working samples per channel step
-inline constexpr int kStepsPerTick = 1024;        // channel steps per history tick
+inline constexpr int kStepsPerBlock = 500;  // channel steps per second
+inline constexpr int kSamplesPerStep = 24;  // working samples per channel step
+inline constexpr int kStepsPerTick = 1024;  // channel steps per history tick
 inline constexpr double kTickSeconds = 2.048;
 inline constexpr int kNewestEntry = 960;  // history entry written at a tick
 

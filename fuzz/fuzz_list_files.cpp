@@ -28,7 +28,7 @@ void CheckCallLine(std::string_view line) {
 
 void CheckMaskLine(std::string_view line, double dialHz, double bandStartHz) {
   const int channel = vs32::ParseMaskLine(line, dialHz, bandStartHz);
-  VS32_FUZZ_CHECK(channel >= -1 && channel < 1230);
+  VS32_FUZZ_CHECK(channel >= -1 && channel < vs32::kChannels);
   if (channel >= 0) VS32_FUZZ_CHECK(line[0] >= '0' && line[0] <= '9');
 }
 

@@ -6,9 +6,10 @@
 #include <QImage>
 #include <QString>
 
+#include "config/band_plan.h"
+
 namespace vs32::gui {
 
-inline constexpr int kChannels = 1230;
 inline constexpr int kHistoryNewest = 960;  // history entries 0 … 960, 960 newest
 
 // Display colours (RGB).
@@ -37,9 +38,9 @@ struct SpectrumMarks {
   bool channelView = false;  // mark the selected channel with a yellow square
   int selectedChannel = 0;
   bool ignoreLoran = false;         // black tick on interference lines
-  const int* loranMask = nullptr;   // 1230 flags, may be null
-  const int* decodeHold = nullptr;  // 1230 counts, may be null
-  const int* peakFlags = nullptr;   // 1230 flags, may be null
+  const int* loranMask = nullptr;   // kChannels flags, may be null
+  const int* decodeHold = nullptr;  // kChannels counts, may be null
+  const int* peakFlags = nullptr;   // kChannels flags, may be null
 };
 
 // Grey background, the summed spectrum P in red (scaled to its own maximum) and

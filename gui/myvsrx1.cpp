@@ -18,6 +18,7 @@
 
 #include "audio/sound_device.h"
 #include "audio/wav_file.h"
+#include "config/band_plan.h"
 #include "config/ini_path.h"
 #include "config/profile_file.h"
 #include "gui/displays.h"
@@ -46,7 +47,7 @@ QString Shortest(double value) {
 }
 
 QString PeakSpacingCaption(int channels) {
-  return QString::number(channels) + " (" + Shortest(channels * 100.0 / 1230) + " Hz)";
+  return QString::number(channels) + " (" + Shortest(ChannelsToHz(channels)) + " Hz)";
 }
 
 }  // namespace
@@ -63,7 +64,10 @@ class TForm1::Events : public ReceiverEvents {
 
   void PeaksSelected(int count) override {
     QMetaObject::invokeMethod(
-        form_, [form = form_, count] { form->Panels[5]->setText(QString("%1/1230").arg(count)); },
+        form_,
+        [form = form_, count] {
+          form->Panels[5]->setText(QString("%1/%2").arg(count).arg(kChannels));
+        },
         Qt::QueuedConnection);
   }
   void WavEnded() override {
@@ -128,7 +132,7 @@ TForm1::TForm1(FormEnvironment environment, QWidget* parent)
       environment_(std::move(environment)),
       events_(std::make_unique<Events>(this)),
       output_(std::make_unique<Output>(this)),
-      sound_(std::make_unique<SoundDevice>(events_.get())),
+      sound_(std::make_unique<SoundDevice>(ForwardWarnings(events_.get()))),
       receiver_(std::make_unique<Receiver>(Program::kWindowed, ReceiverSettings(), *output_,
                                            events_.get())),
       settings_(receiver_->settings()),
@@ -509,7 +513,7 @@ void TForm1::FormCreate() {
 
   // 5. Status panels.
   ShowBandPanels();
-  Panels[5]->setText(QString::number(settings_.maxPeaks.load()) + "/1230");
+  Panels[5]->setText(QString::number(settings_.maxPeaks.load()) + "/" + QString::number(kChannels));
   Panels[7]->setText(settings_.uploadSpots ? "UPLOAD" : "");
 
   // 6.–8. Peak Spacing and Peak Number menus.
@@ -618,7 +622,7 @@ void TForm1::ShowPeakMenus() {
 }
 
 double TForm1::ChannelFrequency(int channel) const {
-  return settings_.dialHz + settings_.bandStartHz + channel * 100.0 / 1230;
+  return settings_.dialHz + settings_.bandStartHz + ChannelsToHz(channel);
 }
 
 void TForm1::OpenSoundInput() {
@@ -777,7 +781,7 @@ void TForm1::Help1Click(bool russian) {
 
 void TForm1::ImageMouseDown(ImageView* image, int x, Qt::MouseButton button) {
   const int width = std::max(image->width(), 1);
-  selectedChannel_ = std::clamp(x * 1230 / width, 0, 1229);
+  selectedChannel_ = std::clamp(x * kChannels / width, 0, kChannels - 1);
   Panels[2]->setText(QString::asprintf("%.2f Hz", ChannelFrequency(selectedChannel_)));
   if (!channelSelected_) {
     Image1->picture().fill(Qt::black);

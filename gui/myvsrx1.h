@@ -125,7 +125,8 @@ class TForm1 : public QMainWindow {
   // Boxes raised before the first show that have not been shown yet.
   int pendingBoxCount() const { return static_cast<int>(pendingBoxes_.size()); }
 
-  // Channel frequency in Hz: F_DIAL + F_CENTER - 50 + channel × 100/1230.
+  // Channel frequency in Hz: F_DIAL + F_CENTER - 50 + ChannelsToHz(channel)
+  // (rounded as the window always has; decode reports use ChannelHz).
   double ChannelFrequency(int channel) const;
 
   ImageView* Image1 = nullptr;
@@ -213,7 +214,7 @@ class TForm1 : public QMainWindow {
   ReceiverSettings& settings_;  // the receiver's: the menus switch them under the worker
   std::unique_ptr<Spots> spots_;
   std::unique_ptr<DisplaySnapshot> snapshot_;
-  std::array<int, 1230> holds_{};
+  std::array<int, kChannels> holds_{};
 
   TForm2* form2_ = nullptr;
   BoxFunction box_ = ShowModalBox;

@@ -26,10 +26,10 @@
 #include <string>
 
 #include "audio/block_source.h"
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
+#include "engine/known_calls.h"
 #include "engine/receive_chain.h"
 #include "engine/receiver_events.h"
 #include "report/psk_reporter.h"

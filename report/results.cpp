@@ -11,14 +11,13 @@
 #include <exception>
 
 #include "config/ascii_case.h"
+#include "config/band_plan.h"
 #include "report/send_spot.h"
 
 namespace vs32 {
 
 namespace {
 
-constexpr int kChannels = 1230;
-constexpr double kChannelSpacingHz = 0.08130081300813008;  // 100 Hz / 1230 channels
 // How far (Hz) a learnt call's second hearing may lie from its first.
 constexpr double kLearnToleranceHz = 2.0;
 
@@ -181,7 +180,7 @@ void ResultsProcessor::Process(DecodeSlot slot, int nowSeconds) {
   const unsigned hour = static_cast<unsigned>(utc.tm_hour);
   const unsigned minute = static_cast<unsigned>(utc.tm_min);
   const unsigned second = static_cast<unsigned>(utc.tm_sec);
-  const double frequencyHz = settings_.dialHz + settings_.bandStartHz + channel * kChannelSpacingHz;
+  const double frequencyHz = ChannelHz(settings_.dialHz, settings_.bandStartHz, channel);
   FixedText<256> line;
   line.Append("%04u-%02u-%02u %02u:%02u:%02u %6s %.2f ", year, month, day, hour, minute, second,
               slot.call, frequencyHz);

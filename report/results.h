@@ -19,10 +19,10 @@
 #include <string>
 #include <string_view>
 
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/decode_slots.h"
+#include "engine/known_calls.h"
 #include "report/decode_log.h"
 #include "report/psk_reporter.h"
 
@@ -31,7 +31,7 @@ namespace vs32 {
 // What results processing made of one decode slot.
 struct DecodeReport {
   char call[8] = {};       // decoded callsign
-  int channel = 0;         // 0 … 1229
+  int channel = 0;         // 0 … kChannels − 1
   double frequencyHz = 0;  // radio frequency of the channel
   int distanceKm = -1;     // whole km from home; -1 when unknown or the call was not matched
   float ebNoDb = 0;        // the decoder's Eb/No

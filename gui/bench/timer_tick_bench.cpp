@@ -30,17 +30,17 @@ using namespace vs32::gui;
 
 // Display data that looks like a band: noise with a few strong lines.
 struct BandData {
-  std::array<float, 12000> input{};
-  std::array<double, 1230> spectrum{};
-  std::array<float, 1230> power{};
-  std::array<int, 1230> peaks{};
-  std::array<int, 1230> hold{};
-  std::array<int, 1230> loran{};
+  std::array<float, kWorkingRate> input{};
+  std::array<double, kChannels> spectrum{};
+  std::array<float, kChannels> power{};
+  std::array<int, kChannels> peaks{};
+  std::array<int, kChannels> hold{};
+  std::array<int, kChannels> loran{};
   BandData() {
     std::mt19937 random(7);
     std::normal_distribution<float> noise(0.0f, 0.1f);
     for (float& x : input) x = noise(random);
-    for (int k = 0; k < 1230; ++k) {
+    for (int k = 0; k < kChannels; ++k) {
       power[k] = 1e-4f * (1.0f + std::fabs(noise(random)));
       spectrum[k] = 957.0 * power[k];
       peaks[k] = k % 40 == 0;

@@ -28,10 +28,12 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-struct RecordedWarnings : ReceiverEvents {
-  void Warning(const char* text, const char* caption) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    seen.emplace_back(text, caption);
+struct RecordedWarnings {
+  SoundDevice::WarningHandler handler() {
+    return [this](const char* text, const char* caption) {
+      std::lock_guard<std::mutex> lock(mutex);
+      seen.emplace_back(text, caption);
+    };
   }
   std::mutex mutex;
   std::vector<std::pair<std::string, std::string>> seen;
@@ -299,7 +301,7 @@ TEST(SoundDeviceRead, CaptureAndReadAllocateNothing) {
 
 TEST(SoundDeviceOpen, FailuresAreReportedAsWarningsWithTheCaption) {
   RecordedWarnings events;
-  SoundDevice dev(&events);
+  SoundDevice dev(events.handler());
   dev.setInputDevice(999);  // no such device
   EXPECT_FALSE(dev.openInput(12000, 16, 1, 12000));
   EXPECT_FALSE(dev.inputOpen());
@@ -318,7 +320,7 @@ TEST(SoundDeviceOpen, FailuresAreReportedAsWarningsWithTheCaption) {
   EXPECT_FALSE(dev.outputOpen());
   dev.closeOutput();
   EXPECT_EQ(events.seen.size(), 3u);
-  // Without an event sink a failure is still just false.
+  // Without a handler a failure is still just false.
   SoundDevice quiet;
   quiet.setInputDevice(999);
   EXPECT_FALSE(quiet.openInput(12000, 16, 1, 12000));
@@ -346,7 +348,7 @@ void CaptureInChild() {
   if (index < 0) GTEST_SKIP() << "the ALSA file device is not listed; inputs:" << listed;
 
   RecordedWarnings events;
-  SoundDevice dev(&events);
+  SoundDevice dev(events.handler());
   dev.setInputDevice(index);
   ASSERT_TRUE(dev.openInput(kCaptureRate, 16, 1, kCaptureRate));
   // Opening twice in a row closes and reopens the device.

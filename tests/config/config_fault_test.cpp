@@ -11,10 +11,10 @@
 #include <random>
 #include <string>
 
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/profile_file.h"
 #include "config/settings.h"
+#include "engine/known_calls.h"
 #include "support/fault_injection.h"
 #include "support/test_support.h"
 

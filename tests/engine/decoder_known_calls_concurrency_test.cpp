@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "engine/decoder.h"
 #include "engine/frame_codec.h"
+#include "engine/known_calls.h"
 #include "support/test_support.h"
 
 namespace vs32 {

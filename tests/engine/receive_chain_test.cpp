@@ -1,7 +1,8 @@
 // The receive chain driven block by block: the band path a band start takes,
-// the first tick, silent input, which channels reach the decoder and what they
-// see at a tick, the start of a run, the kernels for different CPUs, the bank
-// against the reference objects, and no heap use per block.
+// which channel a carrier lands in, the first tick, silent input, which
+// channels reach the decoder and what they see at a tick, the start of a run,
+// the kernels for different CPUs, the bank against the reference objects, and
+// no heap use per block.
 
 #include "engine/receive_chain.h"
 
@@ -61,6 +62,17 @@ struct Rig {
     }
   }
   void SilentBlock() { std::fill_n(chain->BlockBuffer(), chain->BlockSize(), 0.0f); }
+  // A carrier of `hz` (audio frequency at the input) continuing across blocks.
+  void ToneBlock(double hz) {
+    const int n = chain->BlockSize();
+    const double rate = chain->InputRate();
+    float* b = chain->BlockBuffer();
+    for (int i = 0; i < n; ++i, ++toneSamples) {
+      const double cycles = std::fmod(hz * static_cast<double>(toneSamples) / rate, 1.0);
+      b[i] = 0.3f * static_cast<float>(std::sin(2 * M_PI * cycles));
+    }
+  }
+  long long toneSamples = 0;
   void Run(int blocks) {
     for (int i = 0; i < blocks; ++i) {
       NoiseBlock();
@@ -98,6 +110,28 @@ TEST(ReceiveChainBandPath, WidePathFromBandStart5450TakesWholeSecondsAt48000) {
   wide.Run(3);
   EXPECT_EQ(wide.chain->stepCounter(), 1500 - 1024);  // 500 channel steps a second either way
 }
+
+// The band plan's promise on every path (fixed and designed band filters,
+// either side of the wide-path threshold): a carrier at a channel's offset
+// above the band start is strongest in that channel.
+class ReceiveChainChannelFrequency : public ::testing::TestWithParam<double> {};
+
+TEST_P(ReceiveChainChannelFrequency, CarrierPeaksInItsOwnChannel) {
+  for (const int channel : {40, 615, 1190}) {
+    Rig rig(GetParam());
+    for (int block = 0; block < 12; ++block) {
+      rig.ToneBlock(GetParam() + ChannelOffsetHz(channel));
+      rig.chain->ProcessBlock(1000 + block, true);
+    }
+    const auto& power = rig.chain->channelPower();
+    const int strongest =
+        static_cast<int>(std::max_element(power.begin(), power.end()) - power.begin());
+    EXPECT_EQ(strongest, channel) << "band start " << GetParam();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BandStarts, ReceiveChainChannelFrequency,
+                         ::testing::Values(1450.0, 1700.0, 5449.9, 5450.0, 9000.0));
 
 // ---- Ticks
 

@@ -14,10 +14,10 @@
 #include <sstream>
 #include <string>
 
-#include "config/known_calls.h"
 #include "config/list_files.h"
 #include "config/profile_file.h"
 #include "config/settings.h"
+#include "engine/known_calls.h"
 #include "release/release_support.h"
 
 namespace vs32 {

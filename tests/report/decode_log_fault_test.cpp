@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "config/known_calls.h"
+#include "engine/known_calls.h"
 #include "report/decode_log.h"
 #include "report/results.h"
 #include "support/fault_injection.h"

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "config/known_calls.h"
 #include "engine/frame_codec.h"
+#include "engine/known_calls.h"
 #include "report/ipfix_listener.h"
 #include "support/test_support.h"
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "config/known_calls.h"
+#include "engine/known_calls.h"
 #include "report/ipfix_listener.h"
 #include "report/psk_reporter.h"
 #include "report/results.h"

@@ -60,7 +60,7 @@ template <class Events, class Output = ResultsOutput>
 struct ReceiverRig {
   Events events;
   Output output;
-  SoundDevice sound{&events};
+  SoundDevice sound{ForwardWarnings(&events)};
   Receiver receiver{Program::kConsole, DefaultSettings(Program::kConsole), output, &events};
   ReceiveWorker& worker = Attach(receiver, sound);
 

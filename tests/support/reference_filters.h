@@ -129,7 +129,7 @@ class ChannelResonator : public ResonatorDesign {
 // same order, same roundings), so results are bit-identical to them.
 class ChannelBank {
  public:
-  static constexpr int kMaxChannels = 1230;
+  static constexpr int kMaxChannels = kChannels;
   static constexpr int kStages = 3;
 
   // frequencies: `count` centre frequencies (cycles per sample, as for

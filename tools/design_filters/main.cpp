@@ -29,12 +29,13 @@
 #include <string>
 #include <vector>
 
+#include "config/band_plan.h"
 #include "engine/fixed_filters.h"
 
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr double kSampleRateHz = 12000.0;
+constexpr double kSampleRateHz = vs32::kWorkingRate;
 constexpr double kNyquistHz = kSampleRateHz / 2;
 
 double DbToLinear(double db) {

@@ -31,6 +31,8 @@
 #include <vector>
 
 #include "audio/sound_device.h"
+#include "config/band_plan.h"
+#include "config/list_files.h"
 #include "config/settings.h"
 #include "engine/frame_codec.h"
 #include "receiver/receiver.h"
@@ -74,7 +76,7 @@ constexpr const char* kHelp =
     "phantom was learnt, shown or uploaded) and nothing leaked, 1 otherwise, 2 usage\n"
     "error.\n";
 
-constexpr int kRate = 12000;
+constexpr int kRate = kWorkingRate;
 constexpr double kSymbolSeconds = 8.192;
 constexpr double kFrameSeconds = kFrameSymbols * kSymbolSeconds;  // 1957.888 s
 constexpr double kFirstFrameSeconds = 60.0;
@@ -370,7 +372,7 @@ int main(int argc, char** argv) {
   settings.learnSameFrequency = !o.plainChecks;
 
   QuietEvents events;
-  SoundDevice sound(&events);
+  SoundDevice sound(ForwardWarnings(&events));
   CountingOutput output(sent);
   CountingSpots spots(sent, settings.myCall);
   ResultsOptions resultsOptions;

@@ -1,10 +1,11 @@
-// The known-call table: stations from callsloc.txt and known_list.txt plus the
-// callsigns learnt from decodes. The decoder's correlation stages compare
-// received frames with the reference frames kept here.
+// The known-call table: stations from callsloc.txt and known_list.txt (read
+// with the list-file rules of config/list_files.h) plus the callsigns learnt from decodes. The
+// decoder's correlation stages compare received frames with the reference frames kept here.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <span>
 #include <string_view>
@@ -69,5 +70,16 @@ int AppendLearntCall(KnownCallTable& table, std::string_view callsign, int nowSe
 // Removes every entry without a position, keeping the order of the others, under
 // the mutex. Returns the number removed. Main thread.
 int RemoveCallsWithoutPosition(KnownCallTable& table);
+
+// Rebuilds the table from callsloc.txt, then known_list.txt (at most 999 entries,
+// always starting empty). A callsloc.txt line without a locator is taken like a
+// known_list.txt line (no position). Distances are from `myLocator`. Returns the
+// number of entries. Main thread; the table's mutex is held while entries move.
+int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
+                   const std::filesystem::path& folder = {});
+
+// Deletes known_list.txt and removes every entry without a position from the
+// table. Returns the number removed (shown as "<n> items deleted").
+int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder = {});
 
 }  // namespace vs32

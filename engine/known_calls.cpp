@@ -1,8 +1,14 @@
-#include "config/known_calls.h"
+#include "engine/known_calls.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
+
+#include "config/list_files.h"
+#include "config/locator.h"
 
 namespace vs32 {
 
@@ -13,6 +19,25 @@ void CopyText(char (&target)[7], std::string_view text) {
   size_t i = 0;
   for (; i < length && text[i] != '\0'; ++i) target[i] = text[i];
   for (; i < 7; ++i) target[i] = '\0';
+}
+
+void LoadCallFile(const std::filesystem::path& path, bool withLocators, const GeoPoint& home,
+                  std::vector<KnownCall>& entries) {
+  ForEachListLine(path, [&](std::string_view text) {
+    if (entries.size() >= static_cast<size_t>(KnownCallTable::kMaxUsed)) return false;
+    CallLine line;
+    if (!ParseCallLine(text, line)) return true;
+    double distanceKm = -1;
+    if (withLocators && !line.locator.empty()) {
+      const GeoPoint station = LocatorToLatLon(line.locator);
+      distanceKm = DistanceKm(station.longitude, station.latitude, home.longitude, home.latitude);
+    } else {
+      line.locator.clear();
+    }
+    entries.emplace_back();
+    FillKnownCall(entries.back(), line.callsign, line.locator, distanceKm);
+    return true;
+  });
 }
 
 }  // namespace
@@ -96,6 +121,23 @@ int RemoveCallsWithoutPosition(KnownCallTable& table) {
   }
   table.count.store(kept, std::memory_order_release);
   return used - kept;
+}
+
+int LoadKnownCalls(KnownCallTable& table, std::string_view myLocator,
+                   const std::filesystem::path& folder) {
+  const GeoPoint home = LocatorToLatLon(myLocator);
+  std::vector<KnownCall> entries;
+  entries.reserve(KnownCallTable::kMaxUsed);
+  LoadCallFile(folder / kCallsLocFile, true, home, entries);
+  LoadCallFile(folder / kKnownListFile, false, home, entries);
+  ReplaceKnownCalls(table, entries);
+  return static_cast<int>(entries.size());
+}
+
+int CleanUpKnownList(KnownCallTable& table, const std::filesystem::path& folder) {
+  // unlink, not remove: a folder of that name is left alone.
+  ::unlink((folder / kKnownListFile).c_str());
+  return RemoveCallsWithoutPosition(table);
 }
 
 }  // namespace vs32

@@ -1,4 +1,4 @@
-#include "config/known_calls.h"
+#include "engine/known_calls.h"
 
 #include <gtest/gtest.h>
 
