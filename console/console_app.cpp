@@ -31,16 +31,6 @@ ScreenMode ChooseMode(const ConsoleIo& io) {
   return ::isatty(io.outFd) ? ScreenMode::kTerminal : ScreenMode::kPlain;
 }
 
-std::string UtcNow() {
-  const time_t now = std::time(nullptr);
-  tm u{};
-  gmtime_r(&now, &u);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", u.tm_year + 1900, u.tm_mon + 1,
-                u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec);
-  return buf;
-}
-
 }  // namespace
 
 void ConsoleEvents::WavEnded() {
@@ -368,7 +358,7 @@ void ConsoleApp::MainLoop() {
       nextServiceStatus = now + kServiceStatusPeriod;
     }
     if (!screen_.terminal() && now >= nextStatusLine) {
-      screen_.Message(UtcNow() + "  status: " + StatusText(Figures(input)));
+      screen_.Message(UtcText(std::time(nullptr)) + "  status: " + StatusText(Figures(input)));
       nextStatusLine = now + kStatusLinePeriod;
     }
     for (int i = 0; i < 4; ++i) {

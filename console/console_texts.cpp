@@ -165,12 +165,7 @@ std::string JsonString(std::string_view s) {
 std::string DecodeJson(std::string_view file, int reportedAt, std::string_view call,
                        double frequencyHz, int distanceKm, float ebNoDb, double snrDb, int attempts,
                        int status, char mark) {
-  const time_t at = reportedAt;
-  tm u{};
-  gmtime_r(&at, &u);
-  char utc[64];
-  std::snprintf(utc, sizeof utc, "%04d-%02d-%02d %02d:%02d:%02d", u.tm_year + 1900, u.tm_mon + 1,
-                u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec);
+  const std::string utc = UtcText(reportedAt);
   char numbers[160];
   std::snprintf(numbers, sizeof numbers,
                 "\"freq_hz\": %.2f, \"qrb_km\": %s, \"ebno_db\": %.1f, \"snr_db\": %.1f, "

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace vs32 {
@@ -281,6 +282,15 @@ bool InsertDecodeLogLine(const std::filesystem::path& path, std::string_view log
     ::close(dir);
   }
   return true;
+}
+
+std::string UtcText(time_t t) {
+  tm u{};
+  gmtime_r(&t, &u);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", u.tm_year + 1900, u.tm_mon + 1,
+                u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec);
+  return buf;
 }
 
 }  // namespace vs32

@@ -8,6 +8,8 @@
 // is complete and on disk.
 #pragma once
 
+#include <time.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -58,5 +60,9 @@ bool AppendTextLine(const std::filesystem::path& path, std::string_view line,
 // file is removed, and false is returned with a reason.
 bool InsertDecodeLogLine(const std::filesystem::path& path, std::string_view logName,
                          std::string_view line, std::string* error = nullptr);
+
+// "YYYY-MM-DD HH:MM:SS" of `t` (seconds since 1970) in UTC: the time stamp of
+// status lines and machine-readable decodes.
+std::string UtcText(time_t t);
 
 }  // namespace vs32

@@ -31,6 +31,7 @@
 #include "engine/list_decoder.h"
 #include "engine/version.h"
 #include "receiver/receiver.h"
+#include "report/decode_log.h"
 
 using namespace vs32;
 
@@ -254,15 +255,6 @@ std::optional<time_t> StartTimeFromName(const std::string& path) {
   return timegm(&t);
 }
 
-std::string FormatUtc(time_t t) {
-  tm u{};
-  gmtime_r(&t, &u);
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", u.tm_year + 1900, u.tm_mon + 1,
-                u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec);
-  return buf;
-}
-
 double ThreadCpuSeconds() {
   timespec ts{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
@@ -282,7 +274,7 @@ class CollectingOutput : public ResultsOutput {
     }
     DecodeRow d;
     d.offset = r.slotTime - kTimeBase;
-    if (start_) d.utc = FormatUtc(*start_ + static_cast<time_t>(d.offset));
+    if (start_) d.utc = UtcText(*start_ + static_cast<time_t>(d.offset));
     d.call = r.call;
     d.freqHz = r.frequencyHz;
     // Without MYQTH there is no home to measure from: the distance is unknown.
