@@ -21,23 +21,28 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ConsoleE2e, GeneratedRecordingIsDecodedShownLoggedAndNotSpotted) {
-  test::TempDir dir;
-  std::filesystem::create_directory(dir / "recordings");
-  const auto recording = dir / "recordings" / "q1abc.wav";
+// A station Q9XYZ in JO01AA that knows Q1ABC (about 111 km away) and uploads
+// to `listener`; `recording` holds Q1ABC at 1500 Hz and `snr`.
+void SetUpStation(const test::TempDir& dir, const std::filesystem::path& recording,
+                  const std::string& snr, const test::UdpListener& listener) {
   const auto gen = test::RunCommand({test::BuiltProgram("vs32gen"), "-o", recording.string(),
-                                     "--station", "Q1ABC:1500:-15", "--seed", "3"});
+                                     "--station", "Q1ABC:1500:" + snr, "--seed", "3"});
   ASSERT_EQ(gen.status, 0) << gen.err;
-
-  // The station knows Q1ABC (about 111 km away); the known-calls filter is on
-  // (the default), so only known stations show. Uploading is on, to a local
-  // listener.
-  test::UdpListener listener;
   test::WriteFile(dir / "callsloc.txt", "Q1ABC JO02AA\n");
   test::WriteFile(dir / "station.INI",
                   "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\n[PSKREPORTER]\nUPLOAD_SPOT=1\n"
                   "HOSTNAME=127.0.0.1\nPORT=" +
                       std::to_string(listener.port()) + "\n");
+}
+
+TEST(ConsoleE2e, GeneratedRecordingIsDecodedShownLoggedAndNotSpotted) {
+  test::TempDir dir;
+  std::filesystem::create_directory(dir / "recordings");
+  const auto recording = dir / "recordings" / "q1abc.wav";
+  // The known-calls filter is on (the default), so only known stations show.
+  // Uploading is on, to a local listener.
+  test::UdpListener listener;
+  ASSERT_NO_FATAL_FAILURE(SetUpStation(dir, recording, "-15", listener));
 
   test::PtyProcess p;
   ASSERT_TRUE(p.Start({test::BuiltProgram("Vs32RxC"), recording.string()}, dir.path().string(),
@@ -109,15 +114,8 @@ TEST(ConsoleE2e, AudioPipedInIsDecodedAsItComesPrintedAsJsonLoggedSpottedAndEnds
   test::TempDir dir;
   const auto recording = dir / "q1abc.wav";
   // A strong station, so that one frame surely decodes.
-  const auto gen = test::RunCommand({test::BuiltProgram("vs32gen"), "-o", recording.string(),
-                                     "--station", "Q1ABC:1500:-10", "--seed", "3"});
-  ASSERT_EQ(gen.status, 0) << gen.err;
   test::UdpListener listener;
-  test::WriteFile(dir / "callsloc.txt", "Q1ABC JO02AA\n");
-  test::WriteFile(dir / "station.INI",
-                  "[VS-32]\nMYCALL=Q9XYZ\nMYQTH=JO01AA\n[PSKREPORTER]\nUPLOAD_SPOT=1\n"
-                  "HOSTNAME=127.0.0.1\nPORT=" +
-                      std::to_string(listener.port()) + "\n");
+  ASSERT_NO_FATAL_FAILURE(SetUpStation(dir, recording, "-10", listener));
 
   test::PipeProcess p;
   ASSERT_TRUE(p.Start({test::BuiltProgram("Vs32RxC"), "--input", "-", "--json"},

@@ -18,12 +18,7 @@
 namespace vs32 {
 namespace {
 
-// prefix + number, built by appending (GCC 12 warns falsely about "x" + std::string).
-std::string Numbered(const char* prefix, int number, const char* suffix = "") {
-  std::string text(prefix);
-  text.append(std::to_string(number)).append(suffix);
-  return text;
-}
+using test::Numbered;
 
 struct Frame {
   int symbols[kFrameSymbols];

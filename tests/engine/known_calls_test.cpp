@@ -5,15 +5,12 @@
 #include <memory>
 #include <string>
 
+#include "support/test_support.h"
+
 namespace vs32 {
 namespace {
 
-// prefix + number, built by appending (GCC 12 warns falsely about "x" + std::string).
-std::string Numbered(const char* prefix, int number, const char* suffix = "") {
-  std::string text(prefix);
-  text.append(std::to_string(number)).append(suffix);
-  return text;
-}
+using test::Numbered;
 
 // The reference frame of `call` as the station sends it.
 void ExpectFrameOf(const KnownCall& entry, const std::string& call) {

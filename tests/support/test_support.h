@@ -52,4 +52,12 @@ std::string BuiltProgram(const std::string& name);
 // e.g. to read output with the json module as users' scripts would.
 CommandResult RunPython(const std::string& program, const std::vector<std::string>& args = {});
 
+// prefix + number + suffix, built by appending (GCC 12 warns falsely about
+// "x" + std::string).
+inline std::string Numbered(const char* prefix, int number, const char* suffix = "") {
+  std::string text(prefix);
+  text.append(std::to_string(number)).append(suffix);
+  return text;
+}
+
 }  // namespace vs32::test
