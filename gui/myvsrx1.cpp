@@ -711,14 +711,14 @@ bool TForm1::ReloadSettings() {
 }
 
 void TForm1::SelectSoundInput(int device) {
+  settings_.soundDevice = device;
   ProfileFile file(iniPath_);
   std::string error;
-  if (!file.WriteString("SOUND", "DEVICE", std::to_string(device), &error)) {
+  if (!WriteSetting(file, settings_, Setting(SettingId::kSoundDevice), &error)) {
     MessageBox(
         BoxIcon::kWarning, kApplicationTitle,
         QString::fromStdString("Cannot write settings to " + iniPath_.string() + ": " + error));
   }
-  settings_.soundDevice = device;
   shownSoundWarnings_.clear();
   OpenSoundInput();
   QAction* item = device < 0 ? default1 : devices[std::min(device, 8)];

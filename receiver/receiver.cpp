@@ -105,8 +105,8 @@ long Receiver::DecodeRecording(BlockSource& recording, int timeBase,
 }
 
 double Receiver::BandStartForCentre(double centreHz) {
-  const SettingKey* key = FindSettingKey("F_CENTER");
-  return std::clamp(centreHz - 50, key->minValue, key->maxValue);
+  const SettingKey& key = Setting(SettingId::kBandStartHz);
+  return std::clamp(centreHz - 50, key.minValue, key.maxValue);
 }
 
 bool Receiver::AppendFrequencyLine(const std::filesystem::path& path, double frequencyHz) {
